@@ -1,0 +1,10 @@
+#!/usr/bin/env bash
+# The whole test suite: installs what is missing, configures, builds both deliverables and every
+# test (each test built once against the release and once against the debug library), runs ctest.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+scripts/install-deps.sh
+build=${ZORVIK_BUILD_DIR:-build}
+cmake -G Ninja -S . -B "$build" -DZORVIK_BUILD_TESTS=ON
+cmake --build "$build" -j "$(nproc)"
+ctest --test-dir "$build" -j "$(nproc)" --output-on-failure --timeout 900
