@@ -1,0 +1,233 @@
+// Models loaded from the bundled robot descriptions against Orocos KDL built from the same files:
+// link poses, body twists and Jacobians, inverse dynamics torques, and the joint-space mass matrix,
+// Coriolis torques and gravity torques. The trees (Baxter's arms, the Allegro hand) branch off
+// fixed bodies, so each branch is an independent KDL chain whose joints' results must equal the
+// same joints' entries of the whole model.
+#include <kdl/chaindynparam.hpp>
+#include <kdl/chainfksolvervel_recursive.hpp>
+#include <kdl/chainidsolver_recursive_newton_euler.hpp>
+#include <kdl/chainjnttojacsolver.hpp>
+#include <kdl/treefksolverpos_recursive.hpp>
+
+#include <Vexo/DynamicAnalysisXD>
+#include <ZorvikURDF/RobotLoader>
+#include <cstdio>
+#include <random>
+
+#include "support/KdlBridge.h"
+#include "urdf/RobotFiles.h"
+
+using namespace ZorvikFoundation;
+using namespace zorvik_test;
+
+namespace {
+
+// Gravity along no axis of any frame, so that an error in the base frame's orientation shows.
+const LieGroup::Vector3D kGravity(1.2, -0.7, -9.81);
+constexpr double kTolerance = 1e-10;
+constexpr int kStates = 4;
+
+struct MaxErrors {
+  double pose = 0, twist = 0, jacobian = 0, torque = 0, mass = 0, coriolis = 0, gravity = 0;
+};
+
+void note(double& worst, double error) {
+  EXPECT_LE(error, kTolerance);
+  worst = std::max(worst, error);
+}
+
+}  // namespace
+
+template <typename R>
+class RobotsMatchKdl : public ::testing::Test {
+ protected:
+  static constexpr int N = R::N;
+  typedef URDF::Robot<N> Robot;
+  typedef typename Robot::JointVec JointVec;
+  typedef typename Robot::JointMat JointMat;
+
+  RobotsMatchKdl()
+      : robot(URDF::loadRobot<N>(robotPath(R::file()))),
+        tree(kdl::treeFromUrdf(robotPath(R::file()))),
+        rng(7 + N) {
+    for (int i = 0; i < N; ++i) names.push_back(robot.jointName(i));
+    for (const std::string& tip : kdl::branchTips(tree)) {
+      chains.push_back(kdl::branchChain(tree, tip));
+      chainMaps.push_back(kdl::chainToModel(chains.back(), names));
+    }
+  }
+
+  static MaxErrors& worst() {
+    static MaxErrors errors;
+    return errors;
+  }
+  static void TearDownTestSuite() {
+    const MaxErrors& e = worst();
+    std::printf(
+        "[ max rel. error vs KDL ] %s: pose %.1e twist %.1e jacobian %.1e torque %.1e M %.1e "
+        "C*qdot %.1e G %.1e\n",
+        R::file().c_str(), e.pose, e.twist, e.jacobian, e.torque, e.mass, e.coriolis, e.gravity);
+  }
+
+  JointVec random(double range) {
+    std::uniform_real_distribution<double> u(-range, range);
+    JointVec v;
+    for (int i = 0; i < N; ++i) v(i) = u(rng);
+    return v;
+  }
+  // A random state, the model updated with it.
+  void randomState() {
+    robot.q() = random(3.0);
+    robot.qdot() = random(2.0);
+    robot.update(false);
+  }
+  // The entries of a model-ordered vector that belong to the joints of chain c, in chain order.
+  Eigen::VectorXd onChain(const JointVec& x, size_t c) const {
+    const std::vector<int>& map = chainMaps[c];
+    Eigen::VectorXd y(map.size());
+    for (size_t j = 0; j < map.size(); ++j) y(j) = x(map[j]);
+    return y;
+  }
+  Eigen::MatrixXd onChain(const JointMat& X, size_t c) const {
+    const std::vector<int>& map = chainMaps[c];
+    Eigen::MatrixXd Y(map.size(), map.size());
+    for (size_t i = 0; i < map.size(); ++i)
+      for (size_t j = 0; j < map.size(); ++j) Y(i, j) = X(map[i], map[j]);
+    return Y;
+  }
+  KDL::Vector kdlGravity() const { return KDL::Vector(kGravity.x(), kGravity.y(), kGravity.z()); }
+
+  Robot robot;
+  KDL::Tree tree;
+  std::mt19937 rng;
+  std::vector<std::string> names;
+  std::vector<KDL::Chain> chains;
+  std::vector<std::vector<int>> chainMaps;
+};
+
+TYPED_TEST_SUITE(RobotsMatchKdl, RobotFiles);
+
+// The joint order follows the README's listing (depth-first, siblings in file order), every parent
+// body is numbered before its child, every moving joint of KDL's tree is a coordinate, and the
+// branches cover every coordinate exactly once.
+TYPED_TEST(RobotsMatchKdl, JointsAreNumberedDepthFirstAndCoverKdlsJoints) {
+  EXPECT_EQ(this->names, TypeParam::joints());
+  for (const URDF::MovingJointData& j : this->robot.description().joints()) {
+    EXPECT_LT(j.parentBody, j.body) << j.name;
+    EXPECT_EQ(j.body, j.coordinate + 1) << j.name;
+  }
+  EXPECT_EQ(this->tree.getNrOfJoints(), static_cast<unsigned>(this->N));
+  std::vector<int> covered(this->N, 0);
+  for (const std::vector<int>& map : this->chainMaps)
+    for (int i : map) {
+      ASSERT_GE(i, 0);
+      ++covered[i];
+    }
+  for (int i = 0; i < this->N; ++i) EXPECT_EQ(covered[i], 1) << this->names[i];
+}
+
+// Every URDF link, on a moving body or merged into one, sits where KDL's tree puts it.
+TYPED_TEST(RobotsMatchKdl, LinkPosesMatchKdl) {
+  const std::vector<int> treeMap = kdl::treeToModel(this->tree, this->names);
+  KDL::TreeFkSolverPos_recursive fk(this->tree);
+  EXPECT_EQ(this->robot.description().frames().size(), this->tree.getSegments().size());
+  for (int s = 0; s < kStates; ++s) {
+    this->randomState();
+    const KDL::JntArray q = kdl::toKdl(this->robot.q(), treeMap);
+    for (const auto& segment : this->tree.getSegments()) {
+      const int f = this->robot.frameIndex(segment.first);
+      ASSERT_GE(f, 0) << segment.first;
+      KDL::Frame F;
+      ASSERT_GE(fk.JntToCart(q, F, segment.first), 0);
+      const Eigen::Matrix4d ours = this->robot.framePose(f);
+      note(this->worst().pose, relativeError(ours, kdl::toEigen(F)));
+    }
+  }
+}
+
+// Body twists of every link of every branch, and body Jacobians of the moving bodies, against
+// KDL's velocity and Jacobian solvers converted to body-frame quantities.
+TYPED_TEST(RobotsMatchKdl, BodyTwistsAndJacobiansMatchKdl) {
+  for (int s = 0; s < kStates; ++s) {
+    this->randomState();
+    this->robot.updateJacobian(true);
+    for (size_t c = 0; c < this->chains.size(); ++c) {
+      const KDL::Chain& chain = this->chains[c];
+      const std::vector<int>& map = this->chainMaps[c];
+      KDL::ChainFkSolverVel_recursive fkVel(chain);
+      KDL::ChainJntToJacSolver jacSolver(chain);
+      const KDL::JntArrayVel qv(kdl::toKdl(this->robot.q(), map),
+                                kdl::toKdl(this->robot.qdot(), map));
+      for (unsigned i = 0; i < chain.getNrOfSegments(); ++i) {
+        const std::string& link = chain.getSegment(i).getName();
+        KDL::FrameVel F;
+        ASSERT_GE(fkVel.JntToCart(qv, F, i + 1), 0);
+        const Eigen::Matrix<double, 6, 1> ours = this->robot.frameTwist(this->robot.frameIndex(link));
+        note(this->worst().twist, relativeError(ours, kdl::bodyTwist(F)));
+
+        if (!kdl::isMoving(chain.getSegment(i).getJoint())) continue;
+        KDL::Jacobian J(chain.getNrOfJoints());
+        ASSERT_GE(jacSolver.JntToJac(qv.q, J, i + 1), 0);
+        const kdl::Jacobian6 expected = kdl::bodyJacobian(F.GetFrame(), J);
+        const int body = this->robot.description().bodyOfLink(link);
+        // The body's Jacobian in model columns: the chain's columns, and zero for the joints of
+        // other branches.
+        Eigen::MatrixXd scattered = Eigen::MatrixXd::Zero(6, this->N);
+        for (size_t j = 0; j < map.size(); ++j) scattered.col(map[j]) = expected.col(j);
+        note(this->worst().jacobian, relativeError(this->robot.J(body), scattered));
+      }
+    }
+  }
+}
+
+// tau = M qddot + C qdot + g for random states and accelerations, against KDL's recursive
+// Newton-Euler solver on each branch (no external wrench).
+TYPED_TEST(RobotsMatchKdl, InverseDynamicsMatchesKdlRnePerBranch) {
+  for (int s = 0; s < kStates; ++s) {
+    this->randomState();
+    const typename TestFixture::JointVec qddot = this->random(3.0);
+    this->robot.idyn(this->robot.qdot(), qddot, kGravity);
+    for (size_t c = 0; c < this->chains.size(); ++c) {
+      const KDL::Chain& chain = this->chains[c];
+      const std::vector<int>& map = this->chainMaps[c];
+      KDL::ChainIdSolver_RNE rne(chain, this->kdlGravity());
+      KDL::JntArray tau(chain.getNrOfJoints());
+      const KDL::Wrenches noWrench(chain.getNrOfSegments(), KDL::Wrench::Zero());
+      ASSERT_GE(rne.CartToJnt(kdl::toKdl(this->robot.q(), map), kdl::toKdl(this->robot.qdot(), map),
+                              kdl::toKdl(qddot, map), noWrench, tau),
+                0);
+      note(this->worst().torque, relativeError(this->onChain(this->robot.tau(), c), tau.data));
+    }
+  }
+}
+
+// M, C qdot and G from DynamicAnalysisXD against KDL's ChainDynParam on each branch; the mass
+// matrix couples no two joints of different branches.
+TYPED_TEST(RobotsMatchKdl, MassCoriolisGravityMatchKdlDynParamPerBranch) {
+  for (int s = 0; s < kStates; ++s) {
+    this->randomState();
+    typename TestFixture::JointMat M, C;
+    typename TestFixture::JointVec G;
+    VexoSDK::DynamicAnalysisXD<TestFixture::N>::JointDynamics(this->robot, M, C, G, kGravity);
+    const typename TestFixture::JointVec Cqdot = C * this->robot.qdot();
+    Eigen::MatrixXd coupling = M;
+    for (size_t c = 0; c < this->chains.size(); ++c) {
+      const KDL::Chain& chain = this->chains[c];
+      const std::vector<int>& map = this->chainMaps[c];
+      const unsigned n = chain.getNrOfJoints();
+      const KDL::JntArray q = kdl::toKdl(this->robot.q(), map);
+      KDL::ChainDynParam dyn(chain, this->kdlGravity());
+      KDL::JntSpaceInertiaMatrix Mk(n);
+      KDL::JntArray ck(n), gk(n);
+      ASSERT_GE(dyn.JntToMass(q, Mk), 0);
+      ASSERT_GE(dyn.JntToCoriolis(q, kdl::toKdl(this->robot.qdot(), map), ck), 0);
+      ASSERT_GE(dyn.JntToGravity(q, gk), 0);
+      note(this->worst().mass, relativeError(this->onChain(M, c), Mk.data));
+      note(this->worst().coriolis, relativeError(this->onChain(Cqdot, c), ck.data));
+      note(this->worst().gravity, relativeError(this->onChain(G, c), gk.data));
+      for (int i : map)
+        for (int j : map) coupling(i, j) = 0;
+    }
+    EXPECT_LE(coupling.norm(), 1e-12 * M.norm());
+  }
+}
