@@ -427,8 +427,8 @@ void plot(const Options& opt, int joints) {
   std::ofstream gp(script);
   const int cols = joints <= 7 ? 1 : 2, rows = (joints + cols - 1) / cols;
   gp << "set datafile separator ','\nset key autotitle columnhead\n"
-     << "set terminal svg size " << 900 * cols << "," << 170 * rows << " dynamic font 'sans,10'\n"
-     << "set output '" << opt.out << "/observer.svg'\n"
+     << "set terminal pngcairo size " << 900 * cols << "," << 170 * rows << " font 'sans,9'\n"
+     << "set output '" << opt.out << "/observer.png'\n"
      << "set multiplot layout " << rows << "," << cols << " title 'Momentum observer: residual r (estimate) and true external torque [N m]'\n"
      << "set lmargin 10\n";
   for (int i = 0; i < joints; ++i) {
@@ -436,14 +436,14 @@ void plot(const Options& opt, int joints) {
     gp << "plot '" << opt.out << "/timeseries.csv' using 1:" << 7 + 2 * i
        << " with lines lw 1.5 title 'true', '' using 1:" << 6 + 2 * i << " with lines lw 1 title 'r'\n";
   }
-  gp << "unset multiplot\nset terminal svg size 900,400 dynamic font 'sans,10'\n"
-     << "set output '" << opt.out << "/tracking.svg'\nset multiplot layout 2,1 title 'Tracking error of the hand'\n"
+  gp << "unset multiplot\nset terminal pngcairo size 900,400 font 'sans,9'\n"
+     << "set output '" << opt.out << "/tracking.png'\nset multiplot layout 2,1 title 'Tracking error of the hand'\n"
      << "set ylabel 'position [mm]'\nplot '" << opt.out << "/timeseries.csv' using 1:($2*1000) with lines title 'position'\n"
      << "set ylabel 'orientation [deg]'\nset xlabel 't [s]'\nplot '' using 1:($3*180/pi) with lines title 'orientation'\n"
      << "unset multiplot\n";
   gp.close();
   if (std::system(("gnuplot '" + script + "'").c_str()) == 0)
-    std::cout << "plots: " << opt.out << "/observer.svg, " << opt.out << "/tracking.svg\n";
+    std::cout << "plots: " << opt.out << "/observer.png, " << opt.out << "/tracking.png\n";
   else
     std::cout << "plots: gnuplot failed on " << script << "\n";
 }
