@@ -29,6 +29,13 @@ class AllocationScope {
   long start_;
 };
 
+// Makes a computed value observable, so that the optimiser cannot drop a computation whose only
+// purpose in a test is to show that it does not allocate.
+template <typename T>
+inline void doNotOptimize(const T& value) {
+  asm volatile("" : : "g"(&value) : "memory");
+}
+
 }  // namespace zorvik_test
 
 #define EXPECT_NO_ALLOCATION(statement)                                   \
