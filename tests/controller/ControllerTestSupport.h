@@ -39,6 +39,18 @@ inline Eigen::Matrix3d skew(const Eigen::Vector3d& a) {
   return m;
 }
 
+// Rotation about z by b, and the differential of exp at (0, 0, b) in closed form: it fixes z and
+// acts on the x-y plane as (sin b / b) I + ((1 - cos b) / b) [z], so dexp x = (sin b/b, (1-cos b)/b, 0).
+inline Rotation rotationAboutZ(double b) {
+  return Rotation(Eigen::AngleAxisd(b, Eigen::Vector3d::UnitZ()).toRotationMatrix());
+}
+inline Eigen::Matrix3d dexpAboutZ(double b) {
+  const double s = std::sin(b) / b, c = (1 - std::cos(b)) / b;
+  Eigen::Matrix3d m;
+  m << s, -c, 0, c, s, 0, 0, 0, 1;
+  return m;
+}
+
 // SO(3): poses are rotations, velocities angular velocities, forces moments.
 struct SO3 {
   typedef RotationController Ctrl;
@@ -189,37 +201,37 @@ typename G::Pos moveAlong(const typename G::Pos& X, const typename G::Vec& v,
   return G::compose(X, G::exp(t * v + 0.5 * t * t * a));
 }
 
-// One classical Runge-Kutta step of a rigid body X' = X [v], v' = accel(X, v, stage), written in
-// the chart X = X0 exp(u) around the pose at the start of the step. accel is called four times;
-// stage is 0 for the first call, at the start of the step, so that a caller can let only that call
-// advance the state of a controller.
+// One classical Runge-Kutta step of a rigid body X' = X [v], v' = accel(X, v, tau), written in the
+// chart X = X0 exp(u) around the pose at the start of the step; tau is the time of the stage from
+// the start of the step. The first call (tau = 0) is at the start of the step, so that a caller can
+// let only that call advance the state of a controller.
 template <class G, class Accel>
 void rk4Step(typename G::Pos& X, typename G::Vec& v, double dt, Accel accel) {
   typedef typename G::Vec Vec;
   const typename G::Pos X0 = X;
-  Vec du[4], dv[4];
   const double c[4] = {0, 0.5, 0.5, 1};
+  Vec du[4], dv[4];
   for (int s = 0; s < 4; ++s) {
     const Vec u = s == 0 ? Vec(Vec::Zero()) : Vec(c[s] * dt * du[s - 1]);
     const Vec vs = s == 0 ? v : Vec(v + c[s] * dt * dv[s - 1]);
     du[s] = G::rateOfChart(u, vs);
-    dv[s] = accel(G::compose(X0, G::exp(u)), vs, s);
+    dv[s] = accel(G::compose(X0, G::exp(u)), vs, c[s] * dt);
   }
   const Vec u = dt / 6 * (du[0] + 2 * du[1] + 2 * du[2] + du[3]);
   v += dt / 6 * (dv[0] + 2 * dv[1] + 2 * dv[2] + dv[3]);
   X = G::compose(X0, G::exp(u));
 }
 
-// The same for a first-order body X' = X [vel(X, stage)].
+// The same for a first-order body X' = X [vel(X, tau)].
 template <class G, class Velocity>
 void rk4Step(typename G::Pos& X, double dt, Velocity vel) {
   typedef typename G::Vec Vec;
   const typename G::Pos X0 = X;
-  Vec du[4];
   const double c[4] = {0, 0.5, 0.5, 1};
+  Vec du[4];
   for (int s = 0; s < 4; ++s) {
     const Vec u = s == 0 ? Vec(Vec::Zero()) : Vec(c[s] * dt * du[s - 1]);
-    du[s] = G::rateOfChart(u, vel(G::compose(X0, G::exp(u)), s));
+    du[s] = G::rateOfChart(u, vel(G::compose(X0, G::exp(u)), c[s] * dt));
   }
   X = G::compose(X0, G::exp(dt / 6 * (du[0] + 2 * du[1] + 2 * du[2] + du[3])));
 }
