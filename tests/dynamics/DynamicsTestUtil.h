@@ -1,0 +1,215 @@
+// Shared pieces of the dynamics tests: the sizes the tests are typed over, the set of robots each
+// property is checked on, state setters, independent reference quantities (kinetic and potential
+// energy, the mass matrix assembled from the body Jacobians, the 6x6 bracket matrix) and a matrix
+// comparison that reports the largest deviation.
+#ifndef ZORVIK_TEST_DYNAMICS_TEST_UTIL_H
+#define ZORVIK_TEST_DYNAMICS_TEST_UTIL_H
+
+#include <gtest/gtest.h>
+
+#include <Vexo/VexoXD>
+#include <cmath>
+#include <random>
+#include <sstream>
+#include <string>
+#include <type_traits>
+
+#include "support/DynamicsRobots.h"
+#include "support/RandomRobot.h"
+
+namespace zorvik_test {
+namespace dyn {
+
+template <int N>
+using Size = std::integral_constant<int, N>;
+typedef ::testing::Types<Size<6>, Size<7>, Size<14>, Size<16>> Sizes;
+
+struct SizeName {
+  template <typename T>
+  static std::string GetName(int) {
+    return "N" + std::to_string(T::value);
+  }
+};
+
+// A gravity vector that is not aligned with any axis of the (randomly posed) base frame, so that a
+// missing or transposed rotation of gravity into the base frame shows.
+inline Vector3D gravity() { return Vector3D(0.7, -1.3, -9.81); }
+
+// Largest absolute entry, plus one: the scale against which rounding-level tolerances are taken.
+template <typename D>
+double scale(const Eigen::MatrixBase<D>& a) {
+  return 1.0 + a.cwiseAbs().maxCoeff();
+}
+
+// |a - b| <= tol entry by entry; the failure message gives the largest deviation and both values.
+template <typename A, typename B>
+::testing::AssertionResult near(const Eigen::MatrixBase<A>& a, const Eigen::MatrixBase<B>& b,
+                                double tol) {
+  const double dev = (a - b).cwiseAbs().maxCoeff();
+  if (dev <= tol && std::isfinite(dev)) return ::testing::AssertionSuccess();
+  std::ostringstream os;
+  os << "largest deviation " << dev << " > tolerance " << tol << "\nfirst:\n"
+     << a << "\nsecond:\n"
+     << b;
+  return ::testing::AssertionFailure() << os.str();
+}
+
+// Bitwise-equal values (same computation on the same state).
+template <typename A, typename B>
+::testing::AssertionResult same(const Eigen::MatrixBase<A>& a, const Eigen::MatrixBase<B>& b) {
+  if (a == b) return ::testing::AssertionSuccess();
+  std::ostringstream os;
+  os << "values differ by up to " << (a - b).cwiseAbs().maxCoeff() << "\nfirst:\n"
+     << a << "\nsecond:\n"
+     << b;
+  return ::testing::AssertionFailure() << os.str();
+}
+
+template <int N>
+typename VexoBaseXD<N>::JointVec randomVec(std::mt19937& rng, double range = 1.0) {
+  std::uniform_real_distribution<double> u(-range, range);
+  typename VexoBaseXD<N>::JointVec v;
+  for (int i = 0; i < N; ++i) v(i) = u(rng);
+  return v;
+}
+
+template <int N>
+typename VexoBaseXD<N>::JointVec unit(int i) {
+  return VexoBaseXD<N>::JointVec::Unit(i);
+}
+
+inline Twist randomTwist(std::mt19937& rng, double range = 1.0) {
+  std::uniform_real_distribution<double> u(-range, range);
+  return Twist(u(rng), u(rng), u(rng), u(rng), u(rng), u(rng));
+}
+
+template <int N>
+void setState(VexoBaseXD<N>& m, const typename VexoBaseXD<N>::JointVec& q,
+              const typename VexoBaseXD<N>::JointVec& qdot) {
+  m.q() = q;
+  m.qdot() = qdot;
+  m.update(false);
+}
+
+template <int N>
+void randomState(VexoBaseXD<N>& m, std::mt19937& rng, double range = 1.0) {
+  setState<N>(m, randomVec<N>(rng, range), randomVec<N>(rng, range));
+}
+
+// The state at time t on the trajectory q(t) = q + t qdot + t^2/2 qddot, whose rate at t = 0 is qdot
+// and whose acceleration is qddot.
+template <int N>
+void setTrajectoryState(VexoBaseXD<N>& m, const typename VexoBaseXD<N>::JointVec& q,
+                        const typename VexoBaseXD<N>::JointVec& qdot,
+                        const typename VexoBaseXD<N>::JointVec& qddot, double t) {
+  setState<N>(m, q + t * qdot + 0.5 * t * t * qddot, qdot + t * qddot);
+}
+
+// The robots every property is checked on: chains and trees of one-coordinate joints (RandomRobot),
+// and chains and trees that mix joints of 0, 1, 2, 3 and 6 coordinates (MixedJointRobot).
+// fn(model, rng) runs once per robot, with a trace naming the robot.
+template <int N, typename Fn>
+void forEachRobot(unsigned seed, Fn fn) {
+  {
+    SCOPED_TRACE("chain of revolute and prismatic joints");
+    RandomRobot<N> r(seed, false, JointMix::RevolutePrismatic);
+    fn(r.model(), r.rng());
+  }
+  {
+    SCOPED_TRACE("tree of one-coordinate joints, MDH included");
+    RandomRobot<N> r(seed + 1, true, JointMix::AllOneDof);
+    fn(r.model(), r.rng());
+  }
+  {
+    SCOPED_TRACE("chain of mixed multi-coordinate joints");
+    MixedJointRobot<N> r(seed + 2, false);
+    fn(r.model(), r.rng());
+  }
+  {
+    SCOPED_TRACE("tree of mixed multi-coordinate joints");
+    MixedJointRobot<N> r(seed + 3, true);
+    fn(r.model(), r.rng());
+  }
+}
+
+// Number of coordinates of the joints before joint k (k >= 1): the first column of joint k in the
+// Jacobians and its first entry in the joint vectors.
+template <int N>
+int coordinateOffset(const VexoBaseXD<N>& m, int k) {
+  int i = 0;
+  for (int j = 1; j < k; ++j) i += m.joint(j).dof();
+  return i;
+}
+
+// Whether joint j lies on the path from the base to body k.
+template <int N>
+bool onPathToBase(const VexoBaseXD<N>& m, int j, int k) {
+  for (int b = k; b > 0; b = m.parent(b))
+    if (b == j) return true;
+  return false;
+}
+
+// Kinetic energy sum over bodies of 1/2 V_k^T I_k V_k from the stored twists (body frames).
+template <int N>
+double kineticEnergy(const VexoBaseXD<N>& m) {
+  double e = 0;
+  for (int k = 0; k <= N; ++k) e += 0.5 * m.body(k).V().dot(m.body(k).inertia() * m.body(k).V());
+  return e;
+}
+
+// Potential energy of gravity, U = -sum_k m_k gacc . c_k, with the centres of mass c_k in the
+// reference frame taken from the stored poses; the gravity torques are its gradient.
+template <int N>
+double potentialEnergy(const VexoBaseXD<N>& m, const Vector3D& gacc) {
+  double u = 0;
+  for (int k = 0; k <= N; ++k) {
+    const Body& b = m.body(k);
+    const Eigen::Vector3d c(b.com()[0], b.com()[1], b.com()[2]);
+    const Eigen::Vector3d c_ref = b.T().R() * c + b.T().r();
+    u -= b.mass() * gacc.dot(c_ref);
+  }
+  return u;
+}
+
+// The mass matrix sum_k J_k^T I_k J_k from the body Jacobians (after updateJacobian).
+template <int N>
+typename VexoBaseXD<N>::JointMat massFromJacobians(const VexoBaseXD<N>& m) {
+  typename VexoBaseXD<N>::JointMat M = VexoBaseXD<N>::JointMat::Zero();
+  for (int k = 0; k <= N; ++k) M += m.J(k).transpose() * m.body(k).inertia() * m.J(k);
+  return M;
+}
+
+inline Eigen::Matrix3d skew(const Eigen::Vector3d& a) {
+  Eigen::Matrix3d s;
+  s << 0, -a(2), a(1), a(2), 0, -a(0), -a(1), a(0), 0;
+  return s;
+}
+
+// ad(V) for V = (v, w): [[ [w], [v] ], [0, [w]]], the derivative of the adjoint action, built from
+// its definition rather than from the library's bracket.
+inline Matrix6d adMatrix(const Twist& V) {
+  Matrix6d a = Matrix6d::Zero();
+  a.topLeftCorner<3, 3>() = skew(V.w());
+  a.topRightCorner<3, 3>() = skew(V.v());
+  a.bottomRightCorner<3, 3>() = skew(V.w());
+  return a;
+}
+
+// A model made of another model's bodies and joints, with the protected Jacobian-derivative refresh
+// made callable. Both models then share their bodies' and joints' state; use one at a time.
+template <int N>
+class JacobianProbe : public VexoBaseXD<N> {
+ public:
+  using VexoBaseXD<N>::_updateJacobianFromBaseByVelocityReset;
+
+  explicit JacobianProbe(VexoBaseXD<N>& source) {
+    this->addJoint(0, source.joint(0));
+    for (int k = 0; k <= N; ++k) this->addBody(k, source.body(k));
+    for (int k = 1; k <= N; ++k) this->connect(source.parent(k), k, source.joint(k));
+  }
+};
+
+}  // namespace dyn
+}  // namespace zorvik_test
+
+#endif
