@@ -1,10 +1,13 @@
 // Every class of the library that provides the aligned allocation operators
 // (ZORVIK_MAKE_ALIGNED_OPERATOR_NEW) belongs in AlignedTypes below; the aligned allocation test
-// runs over the whole list. Add a class here when it gains the operators (Inertia, Body,
-// VexoBaseXD<N>, the controllers, ...).
+// runs over the whole list. Add a class here when it gains the operators.
 #ifndef ZORVIK_TEST_ALIGNED_TYPES_H
 #define ZORVIK_TEST_ALIGNED_TYPES_H
 
+#include <Controller/HTransformController>
+#include <Controller/RotationController>
+#include <Vexo/MomentumObserverXD>
+#include <Vexo/VexoXD>
 #include <ZorvikCommon>
 
 #include <gtest/gtest.h>
@@ -28,7 +31,14 @@ struct AlignedPolymorphicProbe {
   ZORVIK_MAKE_ALIGNED_OPERATOR_NEW
 };
 
-using AlignedTypes = ::testing::Types<AlignedProbe, AlignedPolymorphicProbe>;
+using AlignedTypes = ::testing::Types<
+    AlignedProbe, AlignedPolymorphicProbe, ZorvikFoundation::Inertia, ZorvikFoundation::Body,
+    ZorvikFoundation::RevoluteJoint, ZorvikFoundation::FreeJoint,
+    ZorvikFoundation::VexoSDK::VexoBaseXD<6>, ZorvikFoundation::VexoSDK::VexoBaseXD<7>,
+    ZorvikFoundation::VexoSDK::VexoBaseXD<14>, ZorvikFoundation::VexoSDK::VexoBaseXD<16>,
+    ZorvikFoundation::VexoSDK::MomentumObserverXD<6>, ZorvikFoundation::VexoSDK::MomentumObserverXD<7>,
+    ZorvikFoundation::VexoSDK::MomentumObserverXD<14>, ZorvikFoundation::VexoSDK::MomentumObserverXD<16>,
+    ZorvikFoundation::RotationController, ZorvikFoundation::HTransformController>;
 
 }  // namespace zorvik_test
 
