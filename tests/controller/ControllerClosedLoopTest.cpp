@@ -214,7 +214,7 @@ void expectSettlesAtPredictedOffset(Law law) {
       } else {
         typename G::Force fref;
         c.refComplianceForce(Xs, vs, sc.Xd0, sc.vd, Vec::Zero(), f, fd, fref);
-        a = c.refForce() + f;  // the reference force plus the external force it compensates
+        a = c.refForce() + f;  // unit inertia: the commanded reference force plus the external one
       }
       return a;
     });

@@ -83,9 +83,9 @@ TEST(ControllerCrossCheck, PureRotationsGiveTheRotationControllersMotionReferenc
 
 // With zero integrals, the only difference between the two impedance laws is Kf (gamma - eta) in
 // the second rate, with Kf = dexpinv^T diag(kf) dexpinv on the angular block. Mapped by
-// -Rtilde dexp^T it is -Rtilde (kf o (dexpinv (dexp - dexp^T) nt)) = -Rtilde (kf o (nt - Rtilde^T nt)),
-// since dexpinv dexp^T = Rtilde^T. In the compliance law gamma - eta enters unweighted, so the
-// references differ by -Rtilde dexp^T (dexp - dexp^T) nt.
+// -Rtilde dexp^T it is -Rtilde (kf o (dexpinv (dexp - dexp^T) nt))
+// = -Rtilde (kf o (nt - Rtilde^T nt)), since dexpinv dexp^T = Rtilde^T. In the compliance law
+// gamma - eta enters unweighted, so the references differ by -Rtilde dexp^T (dexp - dexp^T) nt.
 TEST(ControllerCrossCheck, ForceLawsDifferExactlyByDexpAgainstItsTranspose) {
   Rng g(21);
   for (const bool passive : {false, true})

@@ -40,7 +40,8 @@ inline Eigen::Matrix3d skew(const Eigen::Vector3d& a) {
 }
 
 // Rotation about z by b, and the differential of exp at (0, 0, b) in closed form: it fixes z and
-// acts on the x-y plane as (sin b / b) I + ((1 - cos b) / b) [z], so dexp x = (sin b/b, (1-cos b)/b, 0).
+// acts on the x-y plane as (sin b / b) I + ((1 - cos b) / b) [z]:
+// dexp x = (sin b / b, (1 - cos b) / b, 0).
 inline Rotation rotationAboutZ(double b) {
   return Rotation(Eigen::AngleAxisd(b, Eigen::Vector3d::UnitZ()).toRotationMatrix());
 }
