@@ -66,6 +66,13 @@ TEST(BadInput, MalformedXmlOrNoRobot) {
   expectMentions(loadError("<model name=\"r\"><link name=\"a\"/></model>"),
                  {"<model>", "the root element must be <robot>"});
   expectMentions(loadError("<robot><link name=\"a\"/></robot>"), {"<robot>", "'name'"});
+  // Text held in memory is named by the name the caller gives it.
+  try {
+    URDF::RobotDescription::fromString("<robot name=\"r\">", "generated-description");
+    ADD_FAILURE() << "an unclosed element loaded";
+  } catch (const URDF::LoadError& e) {
+    expectMentions(e.what(), {"generated-description:1: XML", "malformed XML"});
+  }
 }
 
 TEST(BadInput, UnknownOrUnsupportedJointType) {

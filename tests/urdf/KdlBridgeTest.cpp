@@ -85,7 +85,7 @@ TEST(KdlBridge, TwistAndJacobianConversionsGiveBodyQuantities) {
 TEST(KdlBridge, BranchChainsCarryTheirFixedSideBranches) {
   const KDL::Vector gravity(0.5, -1.0, -9.81);
   std::mt19937 rng(10);
-  for (const std::string file : {Ur5::file(), BaxterArms::file()}) {
+  for (const std::string& file : {Ur5::file(), BaxterArms::file()}) {
     SCOPED_TRACE(file);
     const KDL::Tree tree = kdl::treeFromUrdf(robotPath(file));
     const unsigned nt = tree.getNrOfJoints();
