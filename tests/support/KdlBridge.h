@@ -224,9 +224,9 @@ inline Eigen::MatrixXd toEigen(const KDL::JntSpaceInertiaMatrix& M) { return M.d
 // Body twist of a frame from its base-frame twist with reference point at the frame's origin
 // (what KDL's velocity solvers return): V = (R^T vel, R^T rot).
 inline Vector6 bodyTwist(const KDL::Frame& F, const KDL::Twist& t) {
-  const Eigen::Matrix3d Rt = toEigen(F.M).transpose();
+  const Eigen::Matrix3d R = toEigen(F.M);
   Vector6 V;
-  V << Rt * toEigen(t.vel), Rt * toEigen(t.rot);
+  V << R.transpose() * toEigen(t.vel), R.transpose() * toEigen(t.rot);
   return V;
 }
 
@@ -234,23 +234,23 @@ inline Vector6 bodyTwist(const KDL::FrameVel& F) { return bodyTwist(F.GetFrame()
 
 // Body Jacobian from KDL's Jacobian (base frame, reference point at the tip): diag(R^T, R^T) J.
 inline Jacobian6 bodyJacobian(const KDL::Frame& F, const KDL::Jacobian& J) {
-  const Eigen::Matrix3d Rt = toEigen(F.M).transpose();
+  const Eigen::Matrix3d R = toEigen(F.M);
   Jacobian6 Jb(6, J.columns());
-  Jb.topRows<3>() = Rt * J.data.topRows<3>();
-  Jb.bottomRows<3>() = Rt * J.data.bottomRows<3>();
+  Jb.topRows<3>() = R.transpose() * J.data.topRows<3>();
+  Jb.bottomRows<3>() = R.transpose() * J.data.bottomRows<3>();
   return Jb;
 }
 
 // Body Jacobian from a spatial Jacobian (base frame, reference point at the base origin):
 // [[R^T, -R^T [p]], [0, R^T]] J.
 inline Jacobian6 bodyJacobianFromSpatial(const KDL::Frame& F, const KDL::Jacobian& J) {
-  const Eigen::Matrix3d Rt = toEigen(F.M).transpose();
+  const Eigen::Matrix3d R = toEigen(F.M);
   const Eigen::Vector3d p = toEigen(F.p);
   Eigen::Matrix3d P;
   P << 0, -p.z(), p.y(), p.z(), 0, -p.x(), -p.y(), p.x(), 0;
   Jacobian6 Jb(6, J.columns());
-  Jb.topRows<3>() = Rt * J.data.topRows<3>() - Rt * P * J.data.bottomRows<3>();
-  Jb.bottomRows<3>() = Rt * J.data.bottomRows<3>();
+  Jb.topRows<3>() = R.transpose() * J.data.topRows<3>() - R.transpose() * P * J.data.bottomRows<3>();
+  Jb.bottomRows<3>() = R.transpose() * J.data.bottomRows<3>();
   return Jb;
 }
 

@@ -1,0 +1,301 @@
+// Every kind of bad description fails to load with a LoadError whose message names the file, the
+// element and the problem; physical-consistency findings are warnings unless the load is strict.
+#include <ZorvikURDF/RobotLoader>
+#include <algorithm>
+#include <initializer_list>
+
+#include "urdf/RobotFiles.h"
+#include "urdf/UrdfText.h"
+
+using namespace ZorvikFoundation;
+using namespace zorvik_test;
+
+namespace {
+
+std::string currentTestName() {
+  return ::testing::UnitTest::GetInstance()->current_test_info()->name();
+}
+
+void expectMentions(const std::string& message, std::initializer_list<std::string> parts) {
+  for (const std::string& part : parts)
+    EXPECT_NE(message.find(part), std::string::npos) << "\"" << part << "\" is missing in: " << message;
+}
+
+// The message of the LoadError raised by loading `xml` from a file; the message must name the file.
+std::string loadError(const std::string& xml, const URDF::LoadOptions& options = URDF::LoadOptions()) {
+  TemporaryUrdf file(xml, currentTestName());
+  try {
+    URDF::RobotDescription::fromFile(file.path(), options);
+  } catch (const URDF::LoadError& e) {
+    EXPECT_EQ(e.file(), file.path());
+    expectMentions(e.what(), {file.path()});
+    return e.what();
+  }
+  ADD_FAILURE() << "loaded without error:\n" << xml;
+  return "";
+}
+
+// A two-link robot around joint j1, with the given joint and child link.
+std::string oneJoint(const std::string& jointXml, const std::string& childLink = linkXml("l1")) {
+  return urdfDocument(linkXml("l0") + childLink + jointXml);
+}
+
+}  // namespace
+
+TEST(BadInput, MissingOrUnreadableFile) {
+  const std::string missing = ::testing::TempDir() + "no_such_dir/robot.urdf";
+  try {
+    URDF::RobotDescription::fromFile(missing);
+    ADD_FAILURE() << "a missing file loaded";
+  } catch (const URDF::LoadError& e) {
+    expectMentions(e.what(), {missing, "cannot open", "No such file"});
+  }
+  // A directory opens but cannot be read.
+  const std::string directory = ::testing::TempDir();
+  try {
+    URDF::RobotDescription::fromFile(directory);
+    ADD_FAILURE() << "a directory loaded";
+  } catch (const URDF::LoadError& e) {
+    expectMentions(e.what(), {directory, "cannot read", "Is a directory"});
+  }
+}
+
+TEST(BadInput, MalformedXmlOrNoRobot) {
+  expectMentions(loadError("<robot name=\"r\">\n  <link name=\"a\">\n</robot>\n"),
+                 {":2: XML", "malformed XML", "XML_ERROR_MISMATCHED_ELEMENT"});
+  expectMentions(loadError("<model name=\"r\"><link name=\"a\"/></model>"),
+                 {"<model>", "the root element must be <robot>"});
+  expectMentions(loadError("<robot><link name=\"a\"/></robot>"), {"<robot>", "'name'"});
+  // Text held in memory is named by the name the caller gives it.
+  try {
+    URDF::RobotDescription::fromString("<robot name=\"r\">", "generated-description");
+    ADD_FAILURE() << "an unclosed element loaded";
+  } catch (const URDF::LoadError& e) {
+    expectMentions(e.what(), {"generated-description:1: XML", "malformed XML"});
+  }
+}
+
+TEST(BadInput, UnknownOrUnsupportedJointType) {
+  expectMentions(loadError(oneJoint(jointXml("j1", "hinge", "l0", "l1"))),
+                 {"joint 'j1'", "type=\"hinge\"", "unknown joint type"});
+  expectMentions(loadError(oneJoint(jointXml("j1", "planar", "l0", "l1"))),
+                 {"joint 'j1'", "type=\"planar\"", "planar joints are not supported"});
+  expectMentions(loadError(oneJoint(jointXml("j1", "floating", "l0", "l1"))),
+                 {"joint 'j1'", "type=\"floating\"", "floating joints are not supported"});
+}
+
+// A mimic joint can be counted but has no coordinate of its own: building a model from it fails,
+// naming the joint and its master. On a fixed joint the tag means nothing and is ignored.
+TEST(BadInput, MimicOnMovingJointCannotBeModelled) {
+  std::string body = chain(6);
+  body.insert(body.find("  </joint>", body.find("name=\"j6\"")),
+              "    <mimic joint=\"j5\" multiplier=\"2\"/>\n");
+  TemporaryUrdf file(urdfDocument(body), currentTestName());
+  const URDF::RobotDescription d = URDF::RobotDescription::fromFile(file.path());
+  EXPECT_EQ(d.dof(), 6);
+  try {
+    URDF::loadRobot<6>(file.path());
+    ADD_FAILURE() << "a mimic joint was modelled";
+  } catch (const URDF::LoadError& e) {
+    expectMentions(e.what(), {file.path(), "mimic", "'j6'", "'j5'"});
+  }
+
+  const std::string fixedMimic =
+      chain(6) + linkXml("tool") +
+      jointXml("tool_joint", "fixed", "l6", "tool", "    <mimic joint=\"j1\"/>\n");
+  TemporaryUrdf harmless(urdfDocument(fixedMimic), currentTestName() + "_fixed");
+  const URDF::Robot<6> robot = URDF::loadRobot<6>(harmless.path());
+  EXPECT_TRUE(robot.warnings().empty());
+
+  std::string unknownMaster = chain(2);
+  unknownMaster.insert(unknownMaster.find("  </joint>"), "    <mimic joint=\"nobody\"/>\n");
+  expectMentions(loadError(urdfDocument(unknownMaster)),
+                 {"joint 'j1'", "mimic", "'nobody'", "not defined"});
+}
+
+TEST(BadInput, JointWithMissingParentOrChildLink) {
+  expectMentions(loadError(oneJoint(jointXml("j1", "revolute", "nowhere", "l1"))),
+                 {"joint 'j1'", "<parent link=\"nowhere\">", "parent link 'nowhere' is not defined"});
+  expectMentions(loadError(oneJoint(jointXml("j1", "revolute", "l0", "ghost"))),
+                 {"joint 'j1'", "<child link=\"ghost\">", "child link 'ghost' is not defined"});
+  expectMentions(
+      loadError(oneJoint("  <joint name=\"j1\" type=\"fixed\"><child link=\"l1\"/></joint>\n")),
+      {"joint 'j1'", "missing <parent>"});
+}
+
+// urdfdom reads a zero axis without complaint; a joint cannot move about or along nothing. On a
+// fixed joint the axis is not used.
+TEST(BadInput, ZeroAxis) {
+  expectMentions(loadError(oneJoint(jointXml("j1", "revolute", "l0", "l1", "", "0 0 0", "0 0 0", "0 0 0"))),
+                 {"joint 'j1'", "<axis xyz=\"0 0 0\">", "the axis is zero"});
+  expectMentions(loadError(oneJoint(jointXml("j1", "prismatic", "l0", "l1", "", "0 0 0", "0 0 0", "0 0 0"))),
+                 {"joint 'j1'", "the axis is zero"});
+  TemporaryUrdf fixed(oneJoint(jointXml("j1", "fixed", "l0", "l1", "", "0 0 0", "0 0 0", "0 0 0")),
+                      currentTestName());
+  EXPECT_EQ(URDF::RobotDescription::fromFile(fixed.path()).dof(), 0);
+}
+
+TEST(BadInput, NegativeMass) {
+  expectMentions(loadError(oneJoint(jointXml("j1", "revolute", "l0", "l1"), linkXml("l1", inertial("-1")))),
+                 {"link 'l1'", "<mass value=\"-1\">", "the mass is negative"});
+}
+
+// The tensor's eigenvalues must not be negative: a negative moment, or products of inertia too
+// large for the moments.
+TEST(BadInput, InertiaNotPositiveSemiDefinite) {
+  const std::string negativeMoment = "ixx=\"-0.1\" ixy=\"0\" ixz=\"0\" iyy=\"1\" iyz=\"0\" izz=\"1\"";
+  const std::string largeProduct = "ixx=\"1\" ixy=\"0\" ixz=\"0\" iyy=\"1\" iyz=\"1.5\" izz=\"1\"";
+  for (const std::string& moments : {negativeMoment, largeProduct})
+    expectMentions(loadError(oneJoint(jointXml("j1", "revolute", "l0", "l1"),
+                                      linkXml("l1", inertial("1", "0 0 0", "0 0 0", moments)))),
+                   {"link 'l1'", "<inertia>", "not positive semi-definite"});
+}
+
+// urdfdom rejects some non-finite numbers with a console message and reads others (in an inertial)
+// as zero; every one must name its element.
+TEST(BadInput, NonFiniteNumbers) {
+  struct Case {
+    std::string xml, element;
+  };
+  const std::vector<Case> cases = {
+      {oneJoint(jointXml("j1", "revolute", "l0", "l1", "", "0 nan 0")), "<origin xyz=\"0 nan 0\">"},
+      {oneJoint(jointXml("j1", "revolute", "l0", "l1", "", "0 0 0", "inf 0 0")), "<origin rpy=\"inf 0 0\">"},
+      {oneJoint(jointXml("j1", "revolute", "l0", "l1", "", "0 0 0", "0 0 0", "0 0 -inf")),
+       "<axis xyz=\"0 0 -inf\">"},
+      {oneJoint(jointXml("j1", "continuous", "l0", "l1",
+                      "    <limit effort=\"NaN\" velocity=\"1\"/>\n")),
+       "<limit effort=\"NaN\">"},
+      {oneJoint(jointXml("j1", "continuous", "l0", "l1", "    <dynamics damping=\"inf\"/>\n")),
+       "<dynamics damping=\"inf\">"},
+      {oneJoint(jointXml("j1", "revolute", "l0", "l1"), linkXml("l1", inertial("nan"))),
+       "<mass value=\"nan\">"},
+      {oneJoint(jointXml("j1", "revolute", "l0", "l1"), linkXml("l1", inertial("1", "0 0 infinity"))),
+       "<origin xyz=\"0 0 infinity\">"},
+      {oneJoint(jointXml("j1", "revolute", "l0", "l1"),
+                linkXml("l1", inertial("1", "0 0 0", "0 0 0",
+                                    "ixx=\"nan\" ixy=\"0\" ixz=\"0\" iyy=\"1\" iyz=\"0\" izz=\"1\""))),
+       "<inertia ixx=\"nan\">"},
+      {oneJoint(jointXml("j1", "revolute", "l0", "l1"),
+                linkXml("l1", "    <visual><origin xyz=\"nan 0 0\"/></visual>\n")),
+       "<origin xyz=\"nan 0 0\">"},
+  };
+  for (const Case& c : cases) expectMentions(loadError(c.xml), {c.element, "is not a finite number"});
+}
+
+TEST(BadInput, MalformedNumbers) {
+  const auto withOrigin = [](const std::string& xyz) {
+    return oneJoint(jointXml("j1", "revolute", "l0", "l1", "", xyz));
+  };
+  expectMentions(loadError(withOrigin("0 1,5 0")), {"joint 'j1'", "'1,5' is not a number"});
+  expectMentions(loadError(withOrigin("0 ${pi} 0")), {"'${pi}' is not a number"});
+  expectMentions(loadError(withOrigin("0 1e400 0")), {"'1e400' is out of the range"});
+  expectMentions(loadError(withOrigin("0 1")), {"<origin xyz=\"0 1\">", "expects 3 numbers, found 2"});
+  expectMentions(loadError(withOrigin("0 1 2 3")), {"expects 3 numbers, found more"});
+  expectMentions(loadError(oneJoint(jointXml("j1", "revolute", "l0", "l1"),
+                                    linkXml("l1", inertial("1", "0 0 0", "0 0 0",
+                                                        "ixx=\"1\" iyy=\"1\" izz=\"1\"")))),
+                 {"link 'l1'", "<inertia>", "missing attribute 'ixy'"});
+}
+
+// The joints must make the links one tree.
+TEST(BadInput, LinksDoNotFormATree) {
+  expectMentions(loadError(urdfDocument(linkXml("l0") + linkXml("l0"))),
+                 {"link 'l0'", "already defined at line"});
+  expectMentions(loadError(urdfDocument(linkXml("l0") + linkXml("l1") + linkXml("l2") +
+                                        jointXml("j1", "fixed", "l0", "l1") +
+                                        jointXml("j1", "fixed", "l1", "l2"))),
+                 {"joint 'j1'", "already defined at line"});
+  expectMentions(loadError(urdfDocument(linkXml("l0") + linkXml("l1") + linkXml("l2") +
+                                        jointXml("j1", "fixed", "l0", "l2") +
+                                        jointXml("j2", "fixed", "l1", "l2"))),
+                 {"joint 'j2'", "'l2' is already the child of joint 'j1'"});
+  expectMentions(loadError(urdfDocument(linkXml("l0") + linkXml("l1") + linkXml("l2") +
+                                        jointXml("j1", "fixed", "l0", "l1"))),
+                 {"several root links", "'l0'", "'l2'"});
+  // A cycle detached from the root.
+  expectMentions(loadError(urdfDocument(linkXml("l0") + linkXml("l1") + linkXml("l2") +
+                                        jointXml("j1", "fixed", "l1", "l2") +
+                                        jointXml("j2", "fixed", "l2", "l1"))),
+                 {"link 'l1'", "not connected to the root link 'l0'"});
+  expectMentions(loadError(oneJoint(jointXml("j1", "fixed", "l1", "l1"))),
+                 {"joint 'j1'", "the parent and the child are the same link"});
+}
+
+TEST(BadInput, RevoluteOrPrismaticJointWithoutLimit) {
+  std::string revolute = jointXml("j1", "revolute", "l0", "l1");
+  revolute.erase(revolute.find("    <limit"), jointLimit().size());
+  expectMentions(loadError(oneJoint(revolute)), {"joint 'j1'", "a revolute joint needs a <limit>"});
+  expectMentions(loadError(oneJoint(jointXml("j1", "continuous", "l0", "l1",
+                                          "    <limit lower=\"0\" upper=\"1\"/>\n"))),
+                 {"joint 'j1'", "<limit>", "'effort' and 'velocity'"});
+}
+
+// urdfdom logs some errors and goes on: a mass with a trailing blank is read as zero. The loader
+// turns any error urdfdom logs into a LoadError with urdfdom's message.
+TEST(BadInput, ErrorsUrdfdomOnlyLogsFailTheLoad) {
+  expectMentions(loadError(oneJoint(jointXml("j1", "revolute", "l0", "l1"), linkXml("l1", inertial("1 ")))),
+                 {"urdfdom", "mass", "l1"});
+  expectMentions(loadError(oneJoint(jointXml("j1", "revolute", "l0", "l1",
+                                          "    <safety_controller k_velocity=\"fast\"/>\n"))),
+                 {"urdfdom", "k_velocity", "j1"});
+}
+
+TEST(BadInput, LockingWhatCannotBeLocked) {
+  URDF::LoadOptions options;
+  options.lockedJoints["no_such_joint"] = 0;
+  expectMentions(loadError(urdfDocument(chain(2)), options),
+                 {"LoadOptions::lockedJoints", "no joint 'no_such_joint'"});
+  options.lockedJoints = {{"tool_joint", 0.0}};
+  expectMentions(loadError(urdfDocument(chain(2) + linkXml("tool") + jointXml("tool_joint", "fixed", "l2", "tool")),
+                           options),
+                 {"joint 'tool_joint'", "not a moving joint"});
+  options.lockedJoints = {{"j1", NAN}};
+  expectMentions(loadError(urdfDocument(chain(2)), options), {"joint 'j1'", "not a finite number"});
+}
+
+// A model of N coordinates needs a description with exactly N moving joints, N one of the sizes the
+// library is built for.
+TEST(BadInput, ModelSizeMismatch) {
+  TemporaryUrdf six(urdfDocument(chain(6)), currentTestName() + "_6");
+  try {
+    URDF::loadRobot<7>(six.path());
+    ADD_FAILURE() << "a 6-joint description gave a 7-joint model";
+  } catch (const URDF::LoadError& e) {
+    expectMentions(e.what(), {six.path(), "6 moving joints", "N = 7"});
+  }
+  TemporaryUrdf nine(urdfDocument(chain(9)), currentTestName() + "_9");
+  const URDF::RobotDescription d = URDF::RobotDescription::fromFile(nine.path());
+  EXPECT_EQ(d.dof(), 9);
+  try {
+    d.modelSize();
+    ADD_FAILURE() << "9 joints were accepted";
+  } catch (const URDF::LoadError& e) {
+    expectMentions(e.what(), {nine.path(), "9 moving joints", "6, 7, 14 or 16"});
+  }
+  EXPECT_THROW(URDF::withRobot(d, [](auto& robot) { return robot.description().dof(); }), URDF::LoadError);
+}
+
+// The bundled Allegro hand has 13 links whose principal moments violate the triangle inequality
+// (its README's count); they are warnings that name the file and the link, and errors when strict.
+TEST(BadInput, PhysicalInconsistenciesAreWarningsUnlessStrict) {
+  const std::string path = robotPath(AllegroHand::file());
+  const URDF::RobotDescription d = URDF::RobotDescription::fromFile(path);
+  const long triangle = std::count_if(d.warnings().begin(), d.warnings().end(), [&](const std::string& w) {
+    return w.find("triangle inequality") != std::string::npos && w.find(path) == 0 &&
+           w.find("link 'link_") != std::string::npos;
+  });
+  EXPECT_EQ(triangle, 13);
+  for (const std::string& w : d.warnings()) EXPECT_NE(w.find("triangle inequality"), std::string::npos) << w;
+
+  URDF::LoadOptions strict;
+  strict.strict = true;
+  try {
+    URDF::RobotDescription::fromFile(path, strict);
+    ADD_FAILURE() << "a strict load accepted the warnings";
+  } catch (const URDF::LoadError& e) {
+    expectMentions(e.what(), {path, "triangle inequality", "13 warning"});
+  }
+  // The other bundled robots are consistent.
+  for (const std::string& file : {Ur5::file(), PandaArm::file(), BaxterArms::file()})
+    EXPECT_NO_THROW(URDF::RobotDescription::fromFile(robotPath(file), strict)) << file;
+}
