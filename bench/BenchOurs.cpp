@@ -1,0 +1,260 @@
+// Our operations, timed on the release library with its default flags. Names: ours/<op>/<robot>.
+//
+// Single operations run on a model updated once at state A, as a client calls them after its
+// update. The composite operations (fk_*, jac_*, rnea, gravity, coriolis, mass, dynamics) include
+// the update from the joint state, alternating between states A and B, because that is the work
+// the peers' solvers do from q (and qdot) on every call; they are the rows set against KDL and DART.
+#include <benchmark/benchmark.h>
+
+#include <Controller/HTransformController>
+#include <Controller/RotationController>
+#include <Vexo/DynamicAnalysisXD>
+#include <Vexo/MomentumObserverXD>
+#include <ZorvikURDF/RobotLoader>
+#include <memory>
+
+#include "BenchRegistry.h"
+#include "BenchRobots.h"
+#include "ControlCycle.h"
+
+using namespace ZorvikFoundation;
+
+namespace zorvik_bench {
+namespace {
+
+template <int N>
+struct OursFixture {
+  typedef URDF::Robot<N> Robot;
+  typedef typename Robot::JointVec JointVec;
+  typedef typename Robot::JointMat JointMat;
+
+  explicit OursFixture(const RobotInfo& info)
+      : robot(URDF::loadRobot<N>(robotPath(info))), g(gravity()), cycle(robot, gravity()) {
+    for (int k = 0; k < 2; ++k) {
+      const JointState s = jointState(N, k);
+      q[k] = s.q;
+      qdot[k] = s.qdot;
+      qddot[k] = s.qddot;
+    }
+    qdot_r = 0.9 * qdot[0];
+    zero.setZero();
+    observer.setPeriod(1e-3);
+    observer.setGain(JointVec::Constant(50.0));
+    setState(0, false);
+    robot.updateJacobian(false);
+    robot.idyn(qdot[0], qddot[0], g);
+  }
+  void setState(int k, bool pos_only) {
+    robot.q() = q[k];
+    robot.qdot() = qdot[k];
+    robot.update(pos_only);
+  }
+
+  Robot robot;
+  LieGroup::Vector3D g;
+  JointVec q[2], qdot[2], qddot[2], qdot_r, zero, tauExt;
+  JointMat M, C;
+  JointVec G;
+  VexoSDK::MomentumObserverXD<N> observer;
+  ControlCycle<N> cycle;
+
+  ZORVIK_MAKE_ALIGNED_OPERATOR_NEW
+};
+
+template <int N>
+void registerOursFor(const RobotInfo& info) {
+  typedef OursFixture<N> Fx;
+  std::shared_ptr<Fx> f(new Fx(info));
+  const std::string robot = info.name;
+  auto add = [&](const std::string& op, auto body) {
+    addBenchmark("ours", op, robot, [f, body](benchmark::State& st) {
+      Fx& x = *f;
+      x.setState(0, false);
+      x.robot.updateJacobian(false);
+      int i = 0;
+      for (auto _ : st) {
+        body(x, i++ & 1);
+        benchmark::ClobberMemory();
+      }
+    });
+  };
+
+  // The operations themselves.
+  add("update_full", [](Fx& x, int k) { x.setState(k, false); });
+  add("update_pos", [](Fx& x, int k) { x.setState(k, true); });
+  add("update_velocity", [](Fx& x, int k) {
+    x.robot.qdot() = x.qdot[k];
+    x.robot.updateVelocity();
+  });
+  add("jacobian_full", [](Fx& x, int) { x.robot.updateJacobian(false); });
+  add("jacobian_pos", [](Fx& x, int) { x.robot.updateJacobian(true); });
+  add("idyn", [](Fx& x, int) { x.robot.idyn(x.qdot[0], x.qddot[0], x.g); });
+  add("idyn_passive", [](Fx& x, int) { x.robot.idyn_passive(x.qdot_r, x.qddot[0], x.g); });
+  add("idyn_gravity", [](Fx& x, int) { x.robot.idyn_gravity(x.g); });
+  add("idyn_momentum", [](Fx& x, int) { x.robot.idyn_momentum(x.qdot[0]); });
+  add("joint_dynamics", [](Fx& x, int) {
+    VexoSDK::DynamicAnalysisXD<N>::JointDynamics(x.robot, x.M, x.C, x.G, x.g);
+  });
+  add("observer", [](Fx& x, int) { x.observer.estimate(x.robot, x.tauExt, x.g); });
+  add("cycle", [](Fx& x, int k) { x.cycle.run(x.q[k], x.qdot[k]); });
+
+  // The same work as the peers' solvers, from the joint state.
+  add("fk_pos", [](Fx& x, int k) { x.setState(k, true); });
+  add("fk_vel", [](Fx& x, int k) { x.setState(k, false); });
+  add("rnea", [](Fx& x, int k) {
+    x.setState(k, false);
+    x.robot.idyn(x.qdot[k], x.qddot[k], x.g);
+  });
+  add("gravity", [](Fx& x, int k) {
+    x.setState(k, true);
+    x.robot.idyn_gravity(x.g);
+  });
+  // C(q, qdot) qdot: the passive form with reference rate qdot, zero reference acceleration and no
+  // gravity.
+  add("coriolis", [](Fx& x, int k) {
+    x.setState(k, false);
+    x.robot.idyn_passive(x.qdot[k], x.zero);
+  });
+  // M(q) column by column, idyn_momentum with the unit vectors.
+  add("mass", [](Fx& x, int k) {
+    x.setState(k, true);
+    typename Fx::JointVec e = x.zero;
+    for (int c = 0; c < N; ++c) {
+      e(c) = 1;
+      x.robot.idyn_momentum(e);
+      x.M.col(c) = x.robot.tau();
+      e(c) = 0;
+    }
+  });
+  add("dynamics", [](Fx& x, int k) {
+    x.setState(k, false);
+    VexoSDK::DynamicAnalysisXD<N>::JointDynamics(x.robot, x.M, x.C, x.G, x.g);
+  });
+  add("jac_pos", [](Fx& x, int k) {
+    x.setState(k, true);
+    x.robot.updateJacobian(true);
+  });
+  add("jac_full", [](Fx& x, int k) {
+    x.setState(k, false);
+    x.robot.updateJacobian(false);
+  });
+}
+
+// The task-space controllers do not depend on the robot: one fixed error of about 0.5 rad and
+// 0.1 m with motion and force errors on every axis.
+struct RotFixture {
+  RotationController c;
+  LieGroup::Rotation R, Rd;
+  LieGroup::Vector3D w, wd, wdotd, n, nd;
+  RotationController::TaskVec a, b;
+};
+struct HtfFixture {
+  HTransformController c;
+  LieGroup::HTransform T, Td;
+  LieGroup::Twist V, Vd, Vdotd;
+  LieGroup::Wrench F, Fd;
+  HTransformController::TaskVec a, b;
+  ZORVIK_MAKE_ALIGNED_OPERATOR_NEW
+};
+
+void registerControllers() {
+  typedef RotFixture Rot;
+  typedef HtfFixture Htf;
+  const Eigen::Matrix3d R =
+      Eigen::AngleAxisd(0.4, Eigen::Vector3d(1, 2, 3).normalized()).toRotationMatrix();
+  const Eigen::Matrix3d Rd =
+      Eigen::AngleAxisd(0.9, Eigen::Vector3d(-1, 0.5, 2).normalized()).toRotationMatrix();
+  std::shared_ptr<Rot> rot(new Rot);
+  rot->R = R;
+  rot->Rd = Rd;
+  rot->w = LieGroup::Vector3D(0.1, -0.2, 0.3);
+  rot->wd = LieGroup::Vector3D(0.0, 0.1, -0.1);
+  rot->wdotd = LieGroup::Vector3D(0.2, 0.0, 0.1);
+  rot->n = LieGroup::Vector3D(0.5, -0.3, 0.2);
+  rot->nd = LieGroup::Vector3D(0.1, 0.1, 0.0);
+  std::shared_ptr<Htf> htf(new Htf);
+  htf->T = LieGroup::HTransform(R, Eigen::Vector3d(0.4, -0.1, 0.6));
+  htf->Td = LieGroup::HTransform(Rd, Eigen::Vector3d(0.5, 0.0, 0.55));
+  htf->V = LieGroup::Twist(0.1, -0.2, 0.05, 0.1, -0.2, 0.3);
+  htf->Vd = LieGroup::Twist(0.0, 0.1, 0.0, 0.0, 0.1, -0.1);
+  htf->Vdotd = LieGroup::Twist(0.2, 0.0, 0.1, 0.2, 0.0, 0.1);
+  htf->F = LieGroup::Wrench(1.0, -2.0, 0.5, 0.5, -0.3, 0.2);
+  htf->Fd = LieGroup::Wrench(0.5, 0.0, 0.0, 0.1, 0.1, 0.0);
+  rot->c.setPeriod(1e-3);
+  rot->c.setPosGain(100.0);
+  rot->c.setVelGain(20.0);
+  rot->c.setForceGain(0.01);
+  rot->c.setInvL2sqr(1.0);
+  htf->c.setPeriod(1e-3);
+  htf->c.setPosGain(100.0);
+  htf->c.setVelGain(20.0);
+  htf->c.setForceGain(0.01);
+  htf->c.setInvL2sqr(1.0);
+
+  addBenchmark("ours", "rot_impedance", "task", [rot](benchmark::State& st) {
+    Rot& x = *rot;
+    for (auto _ : st) {
+      x.c.refImpedanceAcceleration(x.R, x.w, x.Rd, x.wd, x.wdotd, x.n, x.nd, x.a, x.b);
+      benchmark::ClobberMemory();
+    }
+  });
+  addBenchmark("ours", "rot_compliance", "task", [rot](benchmark::State& st) {
+    Rot& x = *rot;
+    for (auto _ : st) {
+      x.c.refComplianceForce(x.R, x.w, x.Rd, x.wd, x.wdotd, x.n, x.nd, x.a);
+      benchmark::ClobberMemory();
+    }
+  });
+  addBenchmark("ours", "htf_impedance", "task", [htf](benchmark::State& st) {
+    Htf& x = *htf;
+    for (auto _ : st) {
+      x.c.refImpedanceAcceleration(x.T, x.V, x.Td, x.Vd, x.Vdotd, x.F, x.Fd, x.a, x.b);
+      benchmark::ClobberMemory();
+    }
+  });
+  addBenchmark("ours", "htf_compliance", "task", [htf](benchmark::State& st) {
+    Htf& x = *htf;
+    for (auto _ : st) {
+      x.c.refComplianceForce(x.T, x.V, x.Td, x.Vd, x.Vdotd, x.F, x.Fd, x.a);
+      benchmark::ClobberMemory();
+    }
+  });
+}
+
+template <int N>
+PeerResults oursResultsFor(const RobotInfo& info) {
+  OursFixture<N> x(info);
+  PeerResults r;
+  x.setState(0, false);
+  x.robot.idyn(x.qdot[0], x.qddot[0], x.g);
+  r.rnea = x.robot.tau();
+  VexoSDK::DynamicAnalysisXD<N>::JointDynamics(x.robot, x.M, x.C, x.G, x.g);
+  r.gravity = x.G;
+  r.coriolis = x.C * x.qdot[0];
+  r.mass = x.M;
+  return r;
+}
+
+}  // namespace
+
+PeerResults oursResults(const RobotInfo& info) {
+  switch (info.n) {
+    case 6: return oursResultsFor<6>(info);
+    case 7: return oursResultsFor<7>(info);
+    case 14: return oursResultsFor<14>(info);
+    default: return oursResultsFor<16>(info);
+  }
+}
+
+void registerOurs(const RobotInfo& info) {
+  switch (info.n) {
+    case 6: registerOursFor<6>(info); break;
+    case 7: registerOursFor<7>(info); break;
+    case 14: registerOursFor<14>(info); break;
+    default: registerOursFor<16>(info); break;
+  }
+}
+
+void registerOursTask() { registerControllers(); }
+
+}  // namespace zorvik_bench

@@ -1,0 +1,171 @@
+#!/usr/bin/env python3
+"""Prints the tables of a zorvik_bench run from its JSON output (Google Benchmark format).
+
+Usage: report.py results.json
+
+Every figure is the median over the repetitions of the CPU time per call, in ns (CPU time rather
+than wall time, so that time the process spends preempted on a shared machine is not counted).
+Ratios are ours divided by the peer's, both measured in the same run.
+"""
+import json
+import sys
+
+ROBOTS = [("ur5", 6), ("panda", 7), ("baxter", 14), ("allegro", 16)]
+
+OURS_OPS = [
+    ("update_full", "update(false)", 1),
+    ("update_pos", "update(true)", 1),
+    ("update_velocity", "updateVelocity()", 1),
+    ("jacobian_full", "updateJacobian(false)", 1),
+    ("jacobian_pos", "updateJacobian(true)", 1),
+    ("idyn", "idyn (gravity)", 1),
+    ("idyn_passive", "idyn_passive (gravity)", 1),
+    ("idyn_gravity", "idyn_gravity", 1),
+    ("idyn_momentum", "idyn_momentum", 1),
+    ("joint_dynamics", "JointDynamics", 2),
+    ("observer", "MomentumObserverXD::estimate", 2),
+    ("cycle", "control cycle", 2),
+]
+
+TASK_OPS = [
+    ("rot_impedance", "RotationController::refImpedanceAcceleration"),
+    ("rot_compliance", "RotationController::refComplianceForce"),
+    ("htf_impedance", "HTransformController::refImpedanceAcceleration"),
+    ("htf_compliance", "HTransformController::refComplianceForce"),
+]
+
+# (op, ours, kdl, dart): the same work in each library, from the joint state.
+PEER_OPS = [
+    ("fk_pos", "update(true)", "FK pose: tips", "computeFK(pos)"),
+    ("fk_vel", "update(false)", "FK vel: ChainFkSolverVel", "computeFK(pos, vel)"),
+    ("rnea", "update(false) + idyn", "RNE (tree/chain)", "computeInverseDynamics"),
+    ("gravity", "update(true) + idyn_gravity", "JntToGravity", "getGravityForces"),
+    ("coriolis", "update(false) + idyn_passive(qdot, 0)", "JntToCoriolis", "getCoriolisForces"),
+    ("mass", "update(true) + N x idyn_momentum", "JntToMass", "getMassMatrix"),
+    ("dynamics", "update(false) + JointDynamics", "Mass + Coriolis + Gravity", "M + C qdot + g"),
+    ("jac_pos", "update(true) + updateJacobian(true)", "tips: pose + Jac", "tips: Jacobian"),
+    ("jac_full", "update(false) + updateJacobian(false)", "tips: pose + Jac + JacDot",
+     "tips: Jac + SpatialDeriv"),
+]
+
+# Targets on the ratio ours / KDL: (op, bound, robots it is stated for).
+KDL_TARGETS = [
+    ("rnea", 0.30, ["panda"]),
+    ("gravity", 0.25, ["panda"]),
+    ("jac_full", 0.50, ["ur5", "panda", "baxter", "allegro"]),
+    ("dynamics", 0.50, ["ur5", "panda", "baxter", "allegro"]),
+]
+
+
+def load(path):
+    with open(path) as f:
+        data = json.load(f)
+    times = {}
+    for b in data["benchmarks"]:
+        if b.get("run_type") == "aggregate" and b.get("aggregate_name") != "median":
+            continue
+        scale = {"ns": 1.0, "us": 1e3, "ms": 1e6, "s": 1e9}[b.get("time_unit", "ns")]
+        name = b.get("run_name", b["name"])
+        times[name] = b["cpu_time"] * scale
+    return data.get("context", {}), times
+
+
+def fmt(x, width=9):
+    if x is None:
+        return "-".rjust(width)
+    if x >= 100:
+        return ("%.0f" % x).rjust(width)
+    return ("%.1f" % x).rjust(width)
+
+
+def ratio(a, b, width=7):
+    if a is None or b is None or b == 0:
+        return "-".rjust(width)
+    return ("%.2f" % (a / b)).rjust(width)
+
+
+def main():
+    if len(sys.argv) != 2:
+        print(__doc__)
+        return 2
+    context, t = load(sys.argv[1])
+    get = lambda peer, op, robot: t.get("%s/%s/%s" % (peer, op, robot))
+    print("Run: %s, %s CPUs, load average %s" % (
+        context.get("date", "?"), context.get("num_cpus", "?"),
+        ", ".join("%.1f" % x for x in context.get("load_avg", []))))
+    print("Figures: median of the repetitions, CPU ns per call.\n")
+
+    print("== Our operations, ns per call ==")
+    print("%-30s" % "operation" + "".join("%10s" % ("%s(%d)" % r) for r in ROBOTS))
+    for op, label, _ in OURS_OPS:
+        print("%-30s" % label + "".join(" " + fmt(get("ours", op, r)) for r, _ in ROBOTS))
+    for op, label in TASK_OPS:
+        print("%-48s %s" % (label, fmt(get("ours", op, "task"))))
+
+    print("\n== Against Orocos KDL and DART (same work, same run) ==")
+    print("%-38s %-8s %9s %9s %9s %7s %7s" % ("ours", "robot", "ours", "KDL", "DART",
+                                              "ours/KDL", "ours/DART"))
+    for op, ours_label, _, _ in PEER_OPS:
+        for r, _ in ROBOTS:
+            o, k, d = get("ours", op, r), get("kdl", op, r), get("dart", op, r)
+            print("%-38s %-8s %s %s %s %s %s" % (ours_label, r, fmt(o), fmt(k), fmt(d),
+                                                  ratio(o, k, 8), ratio(o, d, 9)))
+    print("  KDL rows: " + "; ".join("%s = %s" % (op, kl) for op, _, kl, _ in PEER_OPS))
+    print("  DART rows: " + "; ".join("%s = %s" % (op, dl) for op, _, _, dl in PEER_OPS))
+
+    print("\n== Targets ==")
+    for op, bound, rs in KDL_TARGETS:
+        for r in rs:
+            o, k = get("ours", op, r), get("kdl", op, r)
+            if o is None or k is None:
+                continue
+            q = o / k
+            print("%-40s %-8s ours/KDL %.2f  target <= %.2f  %s" % (
+                dict((p[0], p[1]) for p in PEER_OPS)[op], r, q, bound,
+                "met" if q <= bound else "NOT met"))
+    worst = None
+    for op, ours_label, _, _ in PEER_OPS:
+        for r, _ in ROBOTS:
+            o, d = get("ours", op, r), get("dart", op, r)
+            if o is not None and d is not None and (worst is None or o / d > worst[0]):
+                worst = (o / d, ours_label, r)
+    if worst:
+        print("%-40s every ratio to DART < 1.0: worst %.2f (%s, %s)  %s" % (
+            "all rows", worst[0], worst[1], worst[2], "met" if worst[0] < 1.0 else "NOT met"))
+
+    print("\n== Cost versus N (ns/N and ns/N^2) ==")
+    print("%-30s %-6s" % ("operation", "per") +
+          "".join("%10s" % ("N=%d" % n) for _, n in ROBOTS) + "   t(16)/t(6)  expected")
+    for op, label, order in OURS_OPS:
+        ts = [get("ours", op, r) for r, _ in ROBOTS]
+        if None in ts:
+            continue
+        for p in (1, 2):
+            cells = "".join(" " + fmt(x / n ** p) for x, (_, n) in zip(ts, ROBOTS))
+            tail = ""
+            if p == 1:
+                tail = "   %9.2f  %s" % (ts[3] / ts[0], "%.2f (N)" % (16 / 6) if order == 1
+                                         else "%.2f (N^2)" % ((16 / 6) ** 2))
+            print("%-30s %-6s%s%s" % (label if p == 1 else "", "ns/N" if p == 1 else "ns/N^2",
+                                      cells, tail))
+
+    print("\n== Control cycle: ns per cycle and its parts (single-operation rows) ==")
+    for r, n in ROBOTS:
+        if n not in (7, 16):
+            continue
+        parts = [("update(false)", get("ours", "update_full", r)),
+                 ("updateJacobian(false)", get("ours", "jacobian_full", r)),
+                 ("HTransformController", get("ours", "htf_impedance", "task")),
+                 ("idyn", get("ours", "idyn", r)),
+                 ("observer", get("ours", "observer", r))]
+        cycle = get("ours", "cycle", r)
+        if cycle is None or None in [x for _, x in parts]:
+            continue
+        s = sum(x for _, x in parts)
+        print("%s (N=%d): cycle %.0f ns; parts %s; sum of parts %.0f ns" % (
+            r, n, cycle, ", ".join("%s %.0f (%.0f%%)" % (l, x, 100 * x / s) for l, x in parts), s))
+    return 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())
