@@ -5,7 +5,7 @@ set -euo pipefail
 packages=(
   build-essential cmake ninja-build pkg-config binutils
   libeigen3-dev libgtest-dev libgmock-dev
-  liburdfdom-dev liborocos-kdl-dev libkdl-parser-dev
+  liburdfdom-dev libtinyxml2-dev liborocos-kdl-dev libkdl-parser-dev
   gnuplot-nox
 )
 if [ "${ZORVIK_WITH_BENCH:-0}" = 1 ]; then packages+=(libbenchmark-dev libdart-dev); fi
