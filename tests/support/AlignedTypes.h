@@ -38,7 +38,7 @@ using AlignedTypes = ::testing::Types<
     ZorvikFoundation::VexoSDK::VexoBaseXD<14>, ZorvikFoundation::VexoSDK::VexoBaseXD<16>,
     ZorvikFoundation::VexoSDK::MomentumObserverXD<6>, ZorvikFoundation::VexoSDK::MomentumObserverXD<7>,
     ZorvikFoundation::VexoSDK::MomentumObserverXD<14>, ZorvikFoundation::VexoSDK::MomentumObserverXD<16>,
-    ZorvikFoundation::RotationController, ZorvikFoundation::HTransformController>;
+    ZorvikFoundation::HTransformController>;
 
 }  // namespace zorvik_test
 
