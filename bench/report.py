@@ -96,9 +96,9 @@ def main():
     print("Figures: median of the repetitions, CPU ns per call.\n")
 
     print("== Our operations, ns per call ==")
-    print("%-30s" % "operation" + "".join("%10s" % ("%s(%d)" % r) for r in ROBOTS))
+    print("%-30s" % "operation" + "".join("%12s" % ("%s(%d)" % r) for r in ROBOTS))
     for op, label, _ in OURS_OPS:
-        print("%-30s" % label + "".join(" " + fmt(get("ours", op, r)) for r, _ in ROBOTS))
+        print("%-30s" % label + "".join("   " + fmt(get("ours", op, r)) for r, _ in ROBOTS))
     for op, label in TASK_OPS:
         print("%-48s %s" % (label, fmt(get("ours", op, "task"))))
 
