@@ -159,7 +159,6 @@ TYPED_TEST(JointDynamicsTest, MassMatrixRateMinusTwiceCoriolisIsSkewSymmetric) {
 TYPED_TEST(JointDynamicsTest, BodyWrenchesAndAddedBiasesStayOutOfTheMatrices) {
   constexpr int N = TypeParam::value;
   typedef typename VexoBaseXD<N>::JointVec JointVec;
-  typedef typename VexoBaseXD<N>::JointMat JointMat;
   forEachRobot<N>(55, [](VexoBaseXD<N>& m, std::mt19937& rng) {
     randomState<N>(m, rng);
     const JointVec qdot = m.qdot(), qddot = randomVec<N>(rng);
