@@ -5,6 +5,8 @@
 
 #include <gtest/gtest.h>
 
+#include <cmath>
+
 #include "support/JacobianWidths.h"
 #include "support/MatrixNear.h"
 #include "support/RandomLieGroup.h"
