@@ -5,7 +5,10 @@
 // out-of-line member that clients link against. Symbols may be added freely; the list is a
 // regression baseline, not a statement of what is correct (see the file for how to regenerate it).
 //
-// The dynamic symbol table is read with binutils' nm.
+// The dynamic symbol table is read with binutils' nm. In a sanitizer build (ZORVIK_TEST_SANITIZED)
+// the library under test is an instrumented variant, not the deliverable: instrumentation changes
+// which inline functions get out-of-line copies, so the baseline comparison is skipped there while
+// the check of the explicit instantiations still runs.
 #include <gtest/gtest.h>
 
 #include <cstdio>
@@ -47,6 +50,9 @@ std::vector<std::string> baseline() {
 }
 
 TEST(ExportedSymbols, ReleaseLibraryExportsEveryListedSymbol) {
+#ifdef ZORVIK_TEST_SANITIZED
+  GTEST_SKIP() << "the baseline describes the uninstrumented release library";
+#endif
   const std::vector<std::string> listed = baseline();
   ASSERT_GT(listed.size(), 100u) << "baseline missing or empty: " << ZORVIK_SYMBOL_LIST;
   const std::set<std::string> exported = exportedSymbols(ZORVIK_RELEASE_LIBRARY);
