@@ -390,6 +390,8 @@ TYPED_TEST(RandomRobots, CopyConstructionGivesAFreshEmptyModel) {
   EXPECT_TRUE(robot.model().q() == q);
   for (int k = 0; k <= N; ++k) EXPECT_EQ(&robot.model().body(k), &robot.body(k));
   expectKinematicsMatch(robot.model(), referenceOf(robot.model()), 460 + N, 1);
+  // Assignment would share the original's bodies and joints instead; it must not compile.
+  static_assert(!std::is_copy_assignable<VexoBaseXD<N>>::value, "a model must not be assignable");
 }
 
 // A floating base: the client writes the base pose and twist into a FloatingJoint; the model

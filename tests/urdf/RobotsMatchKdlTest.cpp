@@ -1,11 +1,14 @@
 // Models loaded from the bundled robot descriptions against Orocos KDL built from the same files:
-// link poses, body twists and Jacobians, inverse dynamics torques, and the joint-space mass matrix,
-// Coriolis torques and gravity torques. The trees (Baxter's arms, the Allegro hand) branch off
-// fixed bodies, so each branch is an independent KDL chain whose joints' results must equal the
-// same joints' entries of the whole model.
+// link poses, body twists, Jacobians and their derivatives, inverse dynamics torques, and the
+// joint-space mass matrix, Coriolis torques and gravity torques. The trees (Baxter's arms, the
+// Allegro hand) branch off fixed bodies, so each branch is an independent KDL chain whose joints'
+// results must equal the same joints' entries of the whole model. A randomly written 16-joint serial
+// chain adds prismatic joints and axes of any direction.
+#include <algorithm>
 #include <kdl/chaindynparam.hpp>
 #include <kdl/chainfksolvervel_recursive.hpp>
 #include <kdl/chainidsolver_recursive_newton_euler.hpp>
+#include <kdl/chainjnttojacdotsolver.hpp>
 #include <kdl/chainjnttojacsolver.hpp>
 #include <kdl/treefksolverpos_recursive.hpp>
 
@@ -15,6 +18,7 @@
 #include <random>
 
 #include "support/KdlBridge.h"
+#include "urdf/RandomUrdfWriter.h"
 #include "urdf/RobotFiles.h"
 
 using namespace ZorvikFoundation;
@@ -28,12 +32,35 @@ constexpr double kTolerance = 1e-10;
 constexpr int kStates = 4;
 
 struct MaxErrors {
-  double pose = 0, twist = 0, jacobian = 0, torque = 0, mass = 0, coriolis = 0, gravity = 0;
+  double pose = 0, twist = 0, jacobian = 0, jacobianDot = 0, torque = 0, mass = 0, coriolis = 0, gravity = 0;
 };
 
 void note(double& worst, double error) {
   EXPECT_LE(error, kTolerance);
   worst = std::max(worst, error);
+}
+
+template <typename R>
+std::string pathOf() {
+  return robotPath(R::file());
+}
+
+// Sixteen moving joints in one serial chain (revolute, prismatic and continuous, axes of any
+// direction, fixed joints in between), written once per process.
+struct SerialChain16 {
+  static constexpr int N = 16;
+  static std::string file() { return "random serial chain"; }
+  static std::vector<std::string> joints() {
+    std::vector<std::string> names;
+    for (int i = 1; i <= N; ++i) names.push_back("joint_m" + std::to_string(i));
+    return names;
+  }
+};
+
+template <>
+std::string pathOf<SerialChain16>() {
+  static const TemporaryUrdf file(RandomUrdfWriter(1616).write(16, true), "serial_chain_16");
+  return file.path();
 }
 
 }  // namespace
@@ -47,8 +74,8 @@ class RobotsMatchKdl : public ::testing::Test {
   typedef typename Robot::JointMat JointMat;
 
   RobotsMatchKdl()
-      : robot(URDF::loadRobot<N>(robotPath(R::file()))),
-        tree(kdl::treeFromUrdf(robotPath(R::file()))),
+      : robot(URDF::loadRobot<N>(pathOf<R>())),
+        tree(kdl::treeFromUrdf(pathOf<R>())),
         rng(7 + N) {
     for (int i = 0; i < N; ++i) names.push_back(robot.jointName(i));
     for (const std::string& tip : kdl::branchTips(tree)) {
@@ -64,9 +91,9 @@ class RobotsMatchKdl : public ::testing::Test {
   static void TearDownTestSuite() {
     const MaxErrors& e = worst();
     std::printf(
-        "[ max rel. error vs KDL ] %s: pose %.1e twist %.1e jacobian %.1e torque %.1e M %.1e "
+        "[ max rel. error vs KDL ] %s: pose %.1e twist %.1e jacobian %.1e jdot %.1e torque %.1e M %.1e "
         "C*qdot %.1e G %.1e\n",
-        R::file().c_str(), e.pose, e.twist, e.jacobian, e.torque, e.mass, e.coriolis, e.gravity);
+        R::file().c_str(), e.pose, e.twist, e.jacobian, e.jacobianDot, e.torque, e.mass, e.coriolis, e.gravity);
   }
 
   JointVec random(double range) {
@@ -105,7 +132,8 @@ class RobotsMatchKdl : public ::testing::Test {
   std::vector<std::vector<int>> chainMaps;
 };
 
-TYPED_TEST_SUITE(RobotsMatchKdl, RobotFiles);
+typedef ::testing::Types<Ur5, PandaArm, BaxterArms, AllegroHand, SerialChain16> KdlRobots;
+TYPED_TEST_SUITE(RobotsMatchKdl, KdlRobots);
 
 // The joint order follows the README's listing (depth-first, siblings in file order), every parent
 // body is numbered before its child, every moving joint of KDL's tree is a coordinate, and the
@@ -145,17 +173,20 @@ TYPED_TEST(RobotsMatchKdl, LinkPosesMatchKdl) {
   }
 }
 
-// Body twists of every link of every branch, and body Jacobians of the moving bodies, against
-// KDL's velocity and Jacobian solvers converted to body-frame quantities.
+// Body twists of every link of every branch, and body Jacobians and their derivatives of the moving
+// bodies, against KDL's velocity, Jacobian and Jacobian-derivative solvers converted to body-frame
+// quantities.
 TYPED_TEST(RobotsMatchKdl, BodyTwistsAndJacobiansMatchKdl) {
   for (int s = 0; s < kStates; ++s) {
     this->randomState();
-    this->robot.updateJacobian(true);
+    this->robot.updateJacobian(false);
     for (size_t c = 0; c < this->chains.size(); ++c) {
       const KDL::Chain& chain = this->chains[c];
       const std::vector<int>& map = this->chainMaps[c];
       KDL::ChainFkSolverVel_recursive fkVel(chain);
       KDL::ChainJntToJacSolver jacSolver(chain);
+      KDL::ChainJntToJacDotSolver jacDotSolver(chain);
+      jacDotSolver.setHybridRepresentation();
       const KDL::JntArrayVel qv(kdl::toKdl(this->robot.q(), map),
                                 kdl::toKdl(this->robot.qdot(), map));
       for (unsigned i = 0; i < chain.getNrOfSegments(); ++i) {
@@ -175,6 +206,31 @@ TYPED_TEST(RobotsMatchKdl, BodyTwistsAndJacobiansMatchKdl) {
         Eigen::MatrixXd scattered = Eigen::MatrixXd::Zero(6, this->N);
         for (size_t j = 0; j < map.size(); ++j) scattered.col(map[j]) = expected.col(j);
         note(this->worst().jacobian, relativeError(this->robot.J(body), scattered));
+
+        // KDL's derivative is that of the hybrid Jacobian J_h (base-frame axes, reference point at
+        // the body origin). The body Jacobian is J_b = diag(R^T, R^T) J_h, and d/dt R^T =
+        // -R^T [w], w the body's angular velocity in the base frame, so
+        //   Jdot_b = diag(R^T, R^T) (Jdot_h - diag([w], [w]) J_h).
+        KDL::Jacobian Jdot(chain.getNrOfJoints());
+        ASSERT_GE(jacDotSolver.JntToJacDot(qv, Jdot, i + 1), 0);
+        const Eigen::Matrix4d pose = kdl::toEigen(F.GetFrame());
+        const Eigen::Matrix3d Rt = pose.topLeftCorner<3, 3>().transpose();
+        const KDL::Vector w = F.GetTwist().rot;
+        Eigen::Matrix3d W;
+        W << 0, -w.z(), w.y(), w.z(), 0, -w.x(), -w.y(), w.x(), 0;
+        Eigen::MatrixXd JdotBody = Eigen::MatrixXd::Zero(6, this->N);
+        for (size_t j = 0; j < map.size(); ++j) {
+          const Eigen::Matrix<double, 6, 1> jh = J.data.col(j), jdh = Jdot.data.col(j);
+          JdotBody.col(map[j]).head<3>() = Rt * (jdh.head<3>() - W * jh.head<3>());
+          JdotBody.col(map[j]).tail<3>() = Rt * (jdh.tail<3>() - W * jh.tail<3>());
+        }
+        // A body whose own joint is the first of its branch has a constant body Jacobian: its
+        // derivative is zero, ours exactly, KDL's as the rounding residue of the cancelling terms
+        // above, each of the size |J| |qdot|. Relative to a zero norm that residue would count as
+        // a full error, so the error is taken relative to that size when it is the larger.
+        const double termSize = scattered.norm() * qv.qdot.data.norm();
+        const double scale = std::max(JdotBody.norm(), termSize);
+        note(this->worst().jacobianDot, (this->robot.Jdot(body) - JdotBody).norm() / scale);
       }
     }
   }
