@@ -145,3 +145,21 @@ TEST(SO3Dexp, DdtDexpInvIsDerivativeOfDexpInvAlongPath) {
 }
 
 }  // namespace
+
+// Rotation vectors so small that 1/theta^4 overflows (theta^2 < 1e-154), though theta^2 itself is a
+// normal number: the time derivative of dexp_inv must stay finite and equal its limit -(1/2)[u],
+// whose neglected terms are of relative size theta. (Found by fuzzing the transform controller,
+// whose error rate goes through the SE(3) dexp_inv and hence this derivative: a NaN there.)
+TEST(SO3Dexp, DdtDexpInvOfTinyRotationVectorsIsItsLimit) {
+  RandomLieGroup rnd(26);
+  const Eigen::Matrix3d limit = -0.5 * skew(Eigen::Vector3d(0.3, -1.2, 2.0));
+  for (double theta : {1e-70, 1e-77, 1.2e-77, 1e-100, 1e-132, 1e-150}) {
+    const Vector3D w0 = rnd.rotationVector(1.0).normalized() * theta;
+    const Eigen::Vector3d u(0.3, -1.2, 2.0);
+    const Terms t = termsOf(w0);
+    ASSERT_GT(t.theta_sqr, 0) << theta;
+    const Eigen::Matrix3d d = w0.ddt_dexp_inv(t.alpha, t.beta, t.theta_sqr, w0.dot(u), u);
+    ASSERT_TRUE(d.allFinite()) << theta;
+    EXPECT_MATRIX_NEAR(d, limit, 1e-15) << theta;
+  }
+}
