@@ -30,7 +30,12 @@ TEST(AllocationCounter, SeesHeapAllocations) {
   doNotOptimize(v);
   Eigen::MatrixXd m = Eigen::MatrixXd::Ones(8, 8);
   doNotOptimize(m);
+#ifdef ZORVIK_TEST_NO_MALLOC_HOOK
+  // Under the sanitizers, which own malloc, only operator new (the vector) is counted.
+  EXPECT_GE(scope.count(), 1);
+#else
   EXPECT_GE(scope.count(), 2);
+#endif
 }
 
 TEST(NoAllocation, RotationOperations) {
