@@ -123,6 +123,22 @@ TEST(BadInput, JointWithMissingParentOrChildLink) {
       {"joint 'j1'", "missing <parent>"});
 }
 
+// urdfdom parses the text with its own XML reader, which reads an unescaped '&' in a name
+// differently from the standard reading the loader checks; the two readings must agree, or the
+// load fails naming the element. (Found by fuzzing: the names of one reading were looked up in
+// the other's tables and the lookup threw std::out_of_range.) Escaped, the same name loads.
+TEST(BadInput, NamesThatTheXmlReadersReadDifferently) {
+  expectMentions(loadError(oneJoint(jointXml("j&&&&1", "revolute", "l0", "l1"))),
+                 {"reads this name differently", "as entities"});
+  expectMentions(loadError(urdfDocument(linkXml("l0") + linkXml("l&&&&1") +
+                                        jointXml("j1", "revolute", "l0", "l&&&&1"))),
+                 {"reads this name differently"});
+  TemporaryUrdf escaped(oneJoint(jointXml("j&amp;1", "revolute", "l0", "l1")), currentTestName());
+  const URDF::RobotDescription d = URDF::RobotDescription::fromFile(escaped.path());
+  ASSERT_EQ(d.joints().size(), 1u);
+  EXPECT_EQ(d.joints()[0].name, "j&1");
+}
+
 // urdfdom reads a zero axis without complaint; a joint cannot move about or along nothing. On a
 // fixed joint the axis is not used.
 TEST(BadInput, ZeroAxis) {
