@@ -13,7 +13,7 @@
 #include <mutex>
 #include <set>
 
-#include "internal/XmlCheck"
+#include "internal/XmlCheck.h"
 
 namespace ZorvikFoundation {
 namespace URDF {

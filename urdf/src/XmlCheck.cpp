@@ -1,5 +1,5 @@
-// Checks of a URDF document on its XML (see internal/XmlCheck).
-#include "internal/XmlCheck"
+// Checks of a URDF document on its XML (see internal/XmlCheck.h).
+#include "internal/XmlCheck.h"
 
 #include <tinyxml2.h>
 
