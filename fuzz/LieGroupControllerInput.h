@@ -246,68 +246,55 @@ void configure(Ctrl& c, DoubleStream& in) {
   c.setPassivityBased(in.byte() & 1);
 }
 
-// Two cycles of every controller operation, so that the integrals and _ref feed the second one.
-inline void rotationController(DoubleStream& in, Results& out, bool exact) {
-  RotationController c;
-  configure(c, in);
-  for (int cycle = 0; cycle < 2; ++cycle) {
-    const Rotation R = exact ? exactRotation(in) : anyMatrix3(in);
-    const Rotation Rd = exact ? exactRotation(in) : anyMatrix3(in);
-    const Vector3D w = vec3(in), wd = vec3(in), wdotd = vec3(in), n = vec3(in), nd = vec3(in);
-    RotationController::TaskVec a, b, c1, d, e;
-    c.error(R, Rd, a);
-    out.add(a);
-    c.error(R, w, Rd, wd, a, b);
-    out.add(a), out.add(b);
-    c.refVelocity(R, Rd, wd, a);
-    out.add(a);
-    c.refVelocity(R, Rd, wd, a, b);
-    out.add(a), out.add(b);
-    c.refAcceleration(R, w, Rd, wd, wdotd, a, b);
-    out.add(a), out.add(b);
-    c.refAcceleration(R, w, Rd, wd, wdotd, a, b, c1, d);
-    out.add(a), out.add(b), out.add(c1), out.add(d);
-    c.refImpedanceAcceleration(R, w, Rd, wd, wdotd, n, nd, a, b);
-    out.add(a), out.add(b);
-    c.refImpedanceAcceleration(R, w, Rd, wd, wdotd, n, nd, a, b, c1, d, e);
-    out.add(a), out.add(b), out.add(c1), out.add(d), out.add(e);
-    c.refComplianceForce(R, w, Rd, wd, wdotd, n, nd, a);
-    out.add(a);
-    c.refComplianceForce(R, w, Rd, wd, wdotd, n, nd, a, b, c1, d);
-    out.add(a), out.add(b), out.add(c1), out.add(d);
-    out.add(c.refForce()), out.add(c.int_error()), out.add(c.int_ef());
-    out.add(c.stiffness()), out.add(c.damping());
+// How a controller's inputs are read from the stream: poses (arbitrary or exact), velocities and
+// forces.
+struct RotationInputs {
+  typedef RotationController Controller;
+  static Rotation pose(DoubleStream& in, bool exact) {
+    return exact ? exactRotation(in) : anyMatrix3(in);
   }
-}
+  static Vector3D velocity(DoubleStream& in) { return vec3(in); }
+  static Vector3D force(DoubleStream& in) { return vec3(in); }
+};
+struct TransformInputs {
+  typedef HTransformController Controller;
+  static HTransform pose(DoubleStream& in, bool exact) {
+    return exact ? exactTransform(in) : anyTransform(in);
+  }
+  static Twist velocity(DoubleStream& in) { return twist(in); }
+  static Wrench force(DoubleStream& in) { return wrench(in); }
+};
 
-inline void transformController(DoubleStream& in, Results& out, bool exact) {
-  HTransformController c;
+// Two cycles of every controller operation, so that the integrals and _ref feed the second one.
+template <typename Inputs>
+void controllerCycles(DoubleStream& in, Results& out, bool exact) {
+  typename Inputs::Controller c;
   configure(c, in);
   for (int cycle = 0; cycle < 2; ++cycle) {
-    const HTransform T = exact ? exactTransform(in) : anyTransform(in);
-    const HTransform Td = exact ? exactTransform(in) : anyTransform(in);
-    const Twist V = twist(in), Vd = twist(in), Vdotd = twist(in);
-    const Wrench F = wrench(in), Fd = wrench(in);
-    HTransformController::TaskVec a, b, c1, d, e;
-    c.error(T, Td, a);
+    const auto x = Inputs::pose(in, exact);
+    const auto xd = Inputs::pose(in, exact);
+    const auto v = Inputs::velocity(in), vd = Inputs::velocity(in), ad = Inputs::velocity(in);
+    const auto f = Inputs::force(in), fd = Inputs::force(in);
+    typename Inputs::Controller::TaskVec a, b, c1, d, e;
+    c.error(x, xd, a);
     out.add(a);
-    c.error(T, V, Td, Vd, a, b);
+    c.error(x, v, xd, vd, a, b);
     out.add(a), out.add(b);
-    c.refVelocity(T, Td, Vd, a);
+    c.refVelocity(x, xd, vd, a);
     out.add(a);
-    c.refVelocity(T, Td, Vd, a, b);
+    c.refVelocity(x, xd, vd, a, b);
     out.add(a), out.add(b);
-    c.refAcceleration(T, V, Td, Vd, Vdotd, a, b);
+    c.refAcceleration(x, v, xd, vd, ad, a, b);
     out.add(a), out.add(b);
-    c.refAcceleration(T, V, Td, Vd, Vdotd, a, b, c1, d);
+    c.refAcceleration(x, v, xd, vd, ad, a, b, c1, d);
     out.add(a), out.add(b), out.add(c1), out.add(d);
-    c.refImpedanceAcceleration(T, V, Td, Vd, Vdotd, F, Fd, a, b);
+    c.refImpedanceAcceleration(x, v, xd, vd, ad, f, fd, a, b);
     out.add(a), out.add(b);
-    c.refImpedanceAcceleration(T, V, Td, Vd, Vdotd, F, Fd, a, b, c1, d, e);
+    c.refImpedanceAcceleration(x, v, xd, vd, ad, f, fd, a, b, c1, d, e);
     out.add(a), out.add(b), out.add(c1), out.add(d), out.add(e);
-    c.refComplianceForce(T, V, Td, Vd, Vdotd, F, Fd, a);
+    c.refComplianceForce(x, v, xd, vd, ad, f, fd, a);
     out.add(a);
-    c.refComplianceForce(T, V, Td, Vd, Vdotd, F, Fd, a, b, c1, d);
+    c.refComplianceForce(x, v, xd, vd, ad, f, fd, a, b, c1, d);
     out.add(a), out.add(b), out.add(c1), out.add(d);
     out.add(c.refForce()), out.add(c.int_error()), out.add(c.int_ef());
     out.add(c.stiffness()), out.add(c.damping());
@@ -325,8 +312,8 @@ inline void runLieGroupControllerInput(const uint8_t* data, size_t size) {
     so3Operations(in, out);
     rotationOperations(in, out);
     se3Operations(in, out);
-    rotationController(in, out, false);
-    transformController(in, out, false);
+    controllerCycles<RotationInputs>(in, out, false);
+    controllerCycles<TransformInputs>(in, out, false);
     return;
   }
   {
@@ -338,9 +325,9 @@ inline void runLieGroupControllerInput(const uint8_t* data, size_t size) {
     out.add(V.exp().expCoord());
     if (in.moderate()) require(out.finite(), "exp and log of moderate finite inputs are finite");
   }
-  rotationController(in, out, true);
+  controllerCycles<RotationInputs>(in, out, true);
   if (in.moderate()) require(out.finite(), "rotation controller: moderate finite inputs give finite outputs");
-  transformController(in, out, true);
+  controllerCycles<TransformInputs>(in, out, true);
   if (in.moderate()) require(out.finite(), "transform controller: moderate finite inputs give finite outputs");
 }
 

@@ -1,0 +1,155 @@
+// The two error geometries of the task-space controllers, SO(3) for RotationController and SE(3)
+// for HTransformController: the few group operations in which the laws of internal::ControlLaw
+// differ between a rotation and a rigid transform. Everything else in the laws is written once.
+//
+// Notation. tilde = x^-1 xd is the desired pose seen from the measured one, lambda = log(tilde) its
+// exponential coordinates, dexp and dexpinv the differential of exp at lambda and its inverse,
+// ddt_dexp the time derivative of dexp. For a matrix M of the group's differential family, M^* is
+//   SO(3):  the transpose M^T;
+//   SE(3):  the block-wise transpose M^b (each 3x3 block transposed in place), which on the upper
+//           block-triangular dexp, dexpinv and ddt_dexp takes the place of the transpose (see
+//           HTransformController).
+// The body velocity of tilde is then Vtilde = dexp^* lambdadot on both groups.
+#ifndef ZORVIK_CORE_SRC_TASKGEOMETRY_H_
+#define ZORVIK_CORE_SRC_TASKGEOMETRY_H_
+
+#include "LieGroup/HTransform"
+
+namespace ZorvikFoundation {
+namespace internal {
+
+typedef Eigen::Matrix3d Matrix3d;
+
+struct SO3Geometry {
+  enum { DIM = 3 };
+  typedef LieGroup::Rotation Pose;
+  typedef LieGroup::Vector3D Velocity;  // an angular velocity in its own frame
+  typedef LieGroup::Vector3D Force;     // a moment
+  typedef LieGroup::Vector3D Coordinates;
+  typedef Matrix3d Differential;
+  typedef Eigen::Matrix<double, 3, 1> TaskVec;
+  typedef Matrix3d TaskMat;
+
+  // tilde^-1 x and tilde x: a vector carried from the frame of x into the error frame and back.
+  static Velocity carryIn(const Pose& tilde, const Velocity& x) { return tilde.irotate(x); }
+  static Velocity carryOut(const Pose& tilde, const Velocity& x) { return tilde.rotate(x); }
+  // M^T x.
+  template <typename Derived>
+  static Velocity starTimes(const Differential& M, const Eigen::MatrixBase<Derived>& x) {
+    return Velocity(M.transpose() * x);
+  }
+  // The velocity product a x b.
+  static Velocity bracket(const Velocity& a, const Velocity& b) { return Velocity(a.cross(b)); }
+  // d/dt dexp(xi) along xidot.
+  static Differential ddtDexp(const Coordinates& xi, const Coordinates& xidot, double alpha,
+                              double beta, double theta_sqr) {
+    return xi.ddt_dexp(alpha, beta, theta_sqr, xi.dot(xidot), xidot);
+  }
+  // M^T as an expression: the products below then read M in place.
+  static Eigen::Transpose<const Differential> star(const Differential& M) { return M.transpose(); }
+  template <typename P, typename Q>
+  static TaskMat product(const P& lhs, const Q& rhs) {
+    return lhs * rhs;
+  }
+  // P diag(k) P^T.
+  template <typename P>
+  static TaskMat weightedGram(const P& lhs, const TaskVec& k) {
+    const TaskMat inner = k.asDiagonal() * lhs.transpose();
+    return lhs * inner;
+  }
+};
+
+struct SE3Geometry {
+  enum { DIM = 6 };
+  typedef LieGroup::HTransform Pose;
+  typedef LieGroup::Twist Velocity;  // a body twist (v, w)
+  typedef LieGroup::Wrench Force;    // (f, n)
+  typedef LieGroup::Twist Coordinates;
+  typedef Matrix6d Differential;
+  typedef Vector6d TaskVec;
+  typedef Matrix6d TaskMat;
+
+  // Ad(tilde^-1) and Ad(tilde) on twists; the dual Ad(tilde)^T on wrenches.
+  static Velocity carryIn(const Pose& tilde, const Velocity& x) { return tilde.itransform(x); }
+  static Force carryIn(const Pose& tilde, const Force& F) { return tilde.itransform(F); }
+  static Velocity carryOut(const Pose& tilde, const Velocity& x) { return tilde.transform(x); }
+  // M^b x for an upper block-triangular M.
+  template <typename Derived>
+  static Velocity starTimes(const Differential& M, const Eigen::MatrixBase<Derived>& x) {
+    return Velocity(x).upperBlockTriTransposedMult(M);
+  }
+  // The velocity product ad(a) b.
+  static Velocity bracket(const Velocity& a, const Velocity& b) { return a.adjoint(b); }
+  // d/dt dexp(lambda) along lambdadot, from the dot products of lambda = (eta, xi) and
+  // lambdadot = (etadot, xidot): xi.eta, xi.xidot, xi.etadot and xidot.eta.
+  static Differential ddtDexp(const Coordinates& lambda, const Coordinates& lambdadot,
+                              double alpha, double beta, double theta_sqr) {
+    const double xi_eta = lambda.w().dot(lambda.v());
+    const double xi_xidot = lambda.w().dot(lambdadot.w());
+    const double xi_etadot = lambda.w().dot(lambdadot.v());
+    const double xidot_eta = lambdadot.w().dot(lambda.v());
+    return lambda.ddt_dexp(alpha, beta, theta_sqr, xi_eta, xi_xidot, xi_etadot, xidot_eta,
+                           lambdadot);
+  }
+  // M^b for an upper block-triangular M = [[A, B], [0, D]]: [[A^T, B^T], [0, D^T]].
+  static TaskMat star(const Differential& M) {
+    TaskMat res;
+    res << M.topLeftCorner<3, 3>().transpose(), M.topRightCorner<3, 3>().transpose(),
+        Matrix3d::Zero(), M.bottomRightCorner<3, 3>().transpose();
+    return res;
+  }
+  // P Q for upper block-triangular P, Q, from 3x3 blocks:
+  //   [[P11 Q11, P11 Q12 + P12 Q22], [0, P22 Q22]].
+  static TaskMat product(const TaskMat& P, const TaskMat& Q) {
+    TaskMat res;
+    res.topLeftCorner<3, 3>().noalias() = P.topLeftCorner<3, 3>() * Q.topLeftCorner<3, 3>();
+    res.topRightCorner<3, 3>().noalias() = P.topLeftCorner<3, 3>() * Q.topRightCorner<3, 3>();
+    res.topRightCorner<3, 3>().noalias() += P.topRightCorner<3, 3>() * Q.bottomRightCorner<3, 3>();
+    res.bottomLeftCorner<3, 3>().setZero();
+    res.bottomRightCorner<3, 3>().noalias() =
+        P.bottomRightCorner<3, 3>() * Q.bottomRightCorner<3, 3>();
+    return res;
+  }
+  // P diag(k) P^T for an upper block-triangular P, symmetric; with k = (k1, k2):
+  //   [[P11 k1 P11^T + P12 k2 P12^T, P12 k2 P22^T], [P22 k2 P12^T, P22 k2 P22^T]].
+  static TaskMat weightedGram(const TaskMat& P, const TaskVec& k) {
+    const Matrix3d P11 = P.topLeftCorner<3, 3>(), P12 = P.topRightCorner<3, 3>();
+    const Matrix3d P22 = P.bottomRightCorner<3, 3>();
+    const Matrix3d k1P11t = k.head<3>().asDiagonal() * P11.transpose();
+    const Matrix3d k2P22t = k.tail<3>().asDiagonal() * P22.transpose();
+    const Matrix3d k2P12t = k.tail<3>().asDiagonal() * P12.transpose();
+    TaskMat res;
+    res.topLeftCorner<3, 3>().noalias() = P11 * k1P11t;
+    res.topLeftCorner<3, 3>().noalias() += P12 * k2P12t;
+    res.topRightCorner<3, 3>().noalias() = P12 * k2P22t;
+    res.bottomLeftCorner<3, 3>().noalias() = P22 * k2P12t;
+    res.bottomRightCorner<3, 3>().noalias() = P22 * k2P22t;
+    return res;
+  }
+};
+
+// The force error in error coordinates, the one step in which the two laws are deliberately not
+// the same map:
+//   SO(3):  eta = dexp^T ntilde. With Kf = dexpinv^T diag(kf) dexpinv and the identity
+//           dexpinv dexp^T = Rtilde^T (dexp(xi)^T = dexp(-xi) = exp(-[xi]) dexp(xi)), the impedance
+//           law dexp^T (xiddot + Kv xidot + Kp xi - Kf eta) = ... - kf o (Rtilde^T ntilde) is
+//           driven by the moment error carried back by the error rotation.
+//   SE(3):  gamma = Ftilde.upperBlockTriRelocatedMult(dexp) = (J f, J n), J = dexp of the rotation
+//           part: dexp itself, not its block transpose. With Kf = dexpinv^b diag(kf)
+//           (dexpinv^b)^T the law is driven by kf o (f, n - Ji Q f) (dexpinv = [[Ji, Qi], [0, Ji]],
+//           dexp = [[J, Q], [0, J]]): the wrench error in the desired frame itself, uncoupled but
+//           for the translation-rotation term; on a pure rotation the angular half of gamma is
+//           Rtilde times the SO(3) eta.
+// Each is the law its controller defines and clients tune their force gains against, so neither is
+// rewritten in terms of the other.
+inline SO3Geometry::Force forceCoordinates(const Matrix3d& dexp, const SO3Geometry::Force& ntilde) {
+  return SO3Geometry::Force(dexp.transpose() * ntilde);
+}
+inline SE3Geometry::Force forceCoordinates(const Matrix6d& dexp, const SE3Geometry::Force& Ftilde) {
+  return Ftilde.upperBlockTriRelocatedMult(dexp);
+}
+
+}  // namespace internal
+}  // namespace ZorvikFoundation
+
+#endif  // ZORVIK_CORE_SRC_TASKGEOMETRY_H_
