@@ -141,6 +141,26 @@ struct ControlLaw {
     return G::weightedGram(G::star(m.dexpinv), kf);
   }
 
+  // The state of the force laws: the error motion, the force error ef in error coordinates (S5)
+  // and the controller's damping and stiffness matrices.
+  struct ForceMotion : ErrorMotion {
+    template <typename C>
+    ForceMotion(const C& c, const Pose& x, const Velocity& v, const Pose& xd, const Velocity& vd,
+                const Force& f, const Force& fd)
+        : ErrorMotion(x, v, xd, vd),
+          ef(forceError(*this, f, fd)),
+          Kv(dampingMatrix(*this, c._kv)),
+          Kp(stiffnessMatrix(*this, c._kp)) {}
+    void outputs(TaskVec& e, TaskVec& edot, TaskVec& ef_out) const {
+      e = this->lambda;
+      edot = this->lambdadot;
+      ef_out = ef;
+    }
+
+    Force ef;
+    TaskMat Kv, Kp;
+  };
+
   // The operations. C is the controller, whose gains and state (Controller's members) the laws
   // read and advance; the outputs e, edot, ef are the error coordinates, their rate and the force
   // error in error coordinates.
@@ -193,23 +213,18 @@ struct ControlLaw {
                                        const Velocity& vd, const Velocity& vdotd, const Force& f,
                                        const Force& fd, TaskVec& vref, TaskVec& aref, TaskVec& e,
                                        TaskVec& edot, TaskVec& ef) {
-    const ErrorMotion m(x, v, xd, vd);
-    const Force ef_ = forceError(m, f, fd);
-    e = m.lambda;
-    edot = m.lambdadot;
-    ef = ef_;
-    const TaskMat Kv = dampingMatrix(m, c._kv);
-    const TaskMat Kp = stiffnessMatrix(m, c._kp);
+    const ForceMotion m(c, x, v, xd, vd, f, fd);
+    m.outputs(e, edot, ef);
     const TaskMat Kf = forceGainMatrix(m, c._kf);
-    const TaskVec rate_ref = -Kv * m.lambda - Kp * c._int_error + Kf * c._int_ef;
+    const TaskVec rate_ref = -m.Kv * m.lambda - m.Kp * c._int_error + Kf * c._int_ef;
     const Velocity vref_ = velocityFromRate(m.tilde, m.dexp, vd, rate_ref);
-    const TaskVec acc_ref = -Kv * m.lambdadot - Kp * m.lambda + Kf * ef_;
+    const TaskVec acc_ref = -m.Kv * m.lambdadot - m.Kp * m.lambda + Kf * m.ef;
     aref = referenceAcceleration(c._passivity_based, m, vd, vdotd, rate_ref, acc_ref, vref_);
     vref = vref_;
     c._ref = -f;
     if (c._passivity_based) c._ref += passivityCorrection(m, c._invL2sqr, rate_ref);
     c._integrateError(m.lambda);
-    c._integrateForceError(ef_);
+    c._integrateForceError(m.ef);
   }
 
   // The compliance law: with acc_ref = ef - Kv lambdadot - Kp lambda, reached with the measured
@@ -223,26 +238,21 @@ struct ControlLaw {
                                  const Velocity& vd, const Velocity& vdotd, const Force& f,
                                  const Force& fd, TaskVec& fref, TaskVec& e, TaskVec& edot,
                                  TaskVec& ef) {
-    const ErrorMotion m(x, v, xd, vd);
-    const Force ef_ = forceError(m, f, fd);
-    e = m.lambda;
-    edot = m.lambdadot;
-    ef = ef_;
-    const TaskMat Kv = dampingMatrix(m, c._kv);
-    const TaskMat Kp = stiffnessMatrix(m, c._kp);
-    c._stiffness = Kp;
-    c._damping = Kv;
-    const TaskVec acc_ref = ef_ - Kv * m.lambdadot - Kp * m.lambda;
+    const ForceMotion m(c, x, v, xd, vd, f, fd);
+    m.outputs(e, edot, ef);
+    c._stiffness = m.Kp;
+    c._damping = m.Kv;
+    const TaskVec acc_ref = m.ef - m.Kv * m.lambdadot - m.Kp * m.lambda;
     const Velocity fref_ =
         accelerationFromRates(m, vdotd, acc_ref, m.lambdadot, G::carryIn(m.tilde, v));
     fref = fref_;
     c._ref = -f;
     c._ref += fref_;
     if (c._passivity_based) {
-      const TaskVec rate_ref = c._int_ef - Kv * m.lambda - Kp * c._int_error;
+      const TaskVec rate_ref = c._int_ef - m.Kv * m.lambda - m.Kp * c._int_error;
       c._ref += passivityCorrection(m, c._invL2sqr, rate_ref);
       c._integrateError(m.lambda);
-      c._integrateForceError(ef_);
+      c._integrateForceError(m.ef);
     }
   }
 

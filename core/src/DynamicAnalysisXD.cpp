@@ -10,7 +10,7 @@ namespace VexoSDK {
 // reference rate, are not part of it.
 template <int N>
 void DynamicAnalysisXD<N>::CoriolisMatrix(Model& subsys, JointMat& C) {
-  subsys._unitRateColumns(true, C);
+  subsys._coriolisColumns(C);
 }
 
 template <int N>
@@ -23,7 +23,7 @@ void DynamicAnalysisXD<N>::JointDynamics(Model& subsys, JointMat& M, JointMat& C
   CoriolisMatrix(subsys, C);
   // Column k of M is M(q) e_k: the stationary pass (zero velocity, no wrenches) with acceleration
   // e_k, idyn_momentum(e_k).
-  subsys._unitRateColumns(false, M);
+  subsys._massColumns(M);
 }
 
 template class DynamicAnalysisXD<6>;

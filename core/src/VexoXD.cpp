@@ -27,16 +27,11 @@ ZORVIK_ALWAYS_INLINE void storePairSum(const double* x, double a, double b, doub
   *reinterpret_cast<Pair*>(out) = *reinterpret_cast<const Pair*>(x) + ab;
 }
 
-// out = X + Ad_T^-1 V, with Ad_T^-1 V = (R^T (v - r x w), R^T w). out may be X.
+// out = X + Ad_T^-1 V. out may be X.
 ZORVIK_ALWAYS_INLINE void addITransformed(const HTransform& T, const Twist& V, const Twist& X,
                                           Twist& out) {
-  double v[3], w[3], rw[3], d[3];
-  LieGroup::internal::_irotate(T.data(), V.data() + 3, w);
-  LieGroup::internal::_cross3(T.data() + 12, V.data() + 3, rw);
-  d[0] = V(0) - rw[0];
-  d[1] = V(1) - rw[1];
-  d[2] = V(2) - rw[2];
-  LieGroup::internal::_irotate(T.data(), d, v);
+  double v[3], w[3];
+  LieGroup::internal::_itransformTwist(T.data(), V.data(), v, w);
   out(0) = X(0) + v[0];
   out(1) = X(1) + v[1];
   out(2) = X(2) + v[2];
@@ -45,15 +40,13 @@ ZORVIK_ALWAYS_INLINE void addITransformed(const HTransform& T, const Twist& V, c
   out(5) = X(5) + w[2];
 }
 
-// Fp += Ad_T^-T F, with Ad_T^-T F = (R f, R n + r x (R f)).
+// Fp += Ad_T^-T F.
 ZORVIK_ALWAYS_INLINE void addTransformed(const HTransform& T, const Wrench& F, Wrench& Fp) {
-  double f[3], n[3], rf[3];
-  LieGroup::internal::_rotate(T.data(), F.data() + 3, n);
-  LieGroup::internal::_rotate(T.data(), F.data(), f);
-  LieGroup::internal::_cross3(T.data() + 12, f, rf);
+  double f[3], n[3];
+  LieGroup::internal::_transformWrench(T.data(), F.data(), f, n);
   storePairSum(Fp.data(), f[0], f[1], Fp.data());
-  storePairSum(Fp.data() + 2, f[2], n[0] + rf[0], Fp.data() + 2);
-  storePairSum(Fp.data() + 4, n[1] + rf[1], n[2] + rf[2], Fp.data() + 4);
+  storePairSum(Fp.data() + 2, f[2], n[0], Fp.data() + 2);
+  storePairSum(Fp.data() + 4, n[1], n[2], Fp.data() + 4);
 }
 
 }  // namespace
@@ -68,25 +61,33 @@ VexoBaseXD<N>::VexoBaseXD(VexoBaseXD&) : Base() {}
 // Layout checks (debug build only). Every pass reads the coordinate vectors joint after joint; a
 // layout that does not fit in N entries would make it read and write past their end.
 
+// The coordinates of joints firstJoint .. N fit in the N-entry joint vectors.
 template <int N>
-int VexoBaseXD<N>::_baseDof() const {
-  return this->_joints[0] ? this->_joints[0]->dof() : 0;
+void VexoBaseXD<N>::_assertCoordinatesFit(int firstJoint) const {
+#ifndef NDEBUG
+  int dofs = 0;
+  for (int k = firstJoint; k < NUM_BODIES; ++k) dofs += this->_joints[k]->dof();
+  assert(dofs <= JOINT_DOF &&
+         "The joints' coordinates add up to more than N: the passes would run past the joint "
+         "vectors.");
+#else
+  (void)firstJoint;
+#endif
 }
 
 template <int N>
 void VexoBaseXD<N>::_assertFixedBaseLayout() const {
-#ifndef NDEBUG
   assert(this->_joints[0] != nullptr &&
          "A fixed-base operation needs a base joint: register joint 0.");
   assert(this->_joints[0]->dof() == 0 &&
          "A fixed-base model needs a base joint without coordinates: joints 1..N own the joint "
          "vectors.");
-  int dofs = 0;
-  for (int k = 1; k < NUM_BODIES; ++k) dofs += this->_joints[k]->dof();
-  assert(dofs <= JOINT_DOF &&
-         "The joints' coordinates add up to more than N: the passes would run past the joint "
-         "vectors.");
-#endif
+  _assertCoordinatesFit(1);
+}
+
+template <int N>
+void VexoBaseXD<N>::_assertFloatingBase() const {
+  assert(this->isFloating() && "The base body should not have any joint, even the free joint.");
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -94,13 +95,7 @@ void VexoBaseXD<N>::_assertFixedBaseLayout() const {
 
 template <int N>
 void VexoBaseXD<N>::update(bool pos_only) {
-#ifndef NDEBUG
-  int dofs = 0;
-  for (int k = 0; k < NUM_BODIES; ++k) dofs += this->_joints[k]->dof();
-  assert(dofs <= JOINT_DOF &&
-         "The joints' coordinates add up to more than N: the passes would run past the joint "
-         "vectors.");
-#endif
+  _assertCoordinatesFit(0);
   Body& b = *this->_bodies[0];
   Joint& j = *this->_joints[0];
   const double* q = this->_q.data();
@@ -257,108 +252,117 @@ Twist VexoBaseXD<N>::Vdot(int k) const {
 // accelerating by -g, i.e. v(Vdot0) -= R^T g), F zero-initialised and F[0] set from the base body,
 // one forward pass from the base, one backward pass to the base. Only _tau is written.
 
-// Vdot0 with the gravity acceleration removed: (v - R^T g, w), R the base's orientation.
+// Vdot0 with the gravity acceleration removed: (v - R^T g, w), R the base's orientation; Vdot0
+// itself without gravity.
 template <int N>
 Twist VexoBaseXD<N>::_gravityFreeBaseAcc(const Twist& Vdot0, const Eigen::Matrix3d& R,
-                                         const Vector3D& gacc) const {
+                                         const Vector3D* gacc) const {
   Twist res(Vdot0);
-  res.v().noalias() -= R.transpose() * gacc;
+  if (gacc) res.v().noalias() -= R.transpose() * *gacc;
   return res;
+}
+
+// A fixed base moves as its joint does: the base joint's acceleration from its slices at offset 0
+// (rates and accelerations), the base's orientation the joint's relative pose.
+template <int N>
+typename VexoBaseXD<N>::BaseMotion VexoBaseXD<N>::_fixedBase(const JointVec& qdot_,
+                                                             const JointVec& qddot_,
+                                                             const Vector3D* gacc) const {
+  _assertFixedBaseLayout();
+  const Joint& j0 = *this->_joints[0];
+  const Twist Vdot0 = j0.adjAcc(qdot_.data(), qddot_.data());
+  return BaseMotion{_gravityFreeBaseAcc(Vdot0, j0.Tadj().R(), gacc), qdot_.data() + j0.dof(),
+                    qddot_.data() + j0.dof()};
+}
+
+// A floating base has the given acceleration and the orientation of the base body's pose.
+template <int N>
+typename VexoBaseXD<N>::BaseMotion VexoBaseXD<N>::_floatingBase(const Twist& Vdot,
+                                                                const JointVec& qdot_,
+                                                                const JointVec& qddot_,
+                                                                const Vector3D* gacc) const {
+  _assertFloatingBase();
+  return BaseMotion{_gravityFreeBaseAcc(Vdot, this->_bodies[0]->T().R(), gacc), qdot_.data(),
+                    qddot_.data()};
+}
+
+template <int N>
+void VexoBaseXD<N>::_idyn(const BaseMotion& base) {
+  WrenchArray F;
+  this->_bodies[0]->idyn(base.Vdot, F[0]);
+  _propagateAccFromBase(base.Vdot, base.qdot, base.qddot, F);
+  _propagateWrenchToBase(F, this->_tau.data());
+}
+
+template <int N>
+void VexoBaseXD<N>::_idynPassive(const Twist& V0, const BaseMotion& base) {
+  WrenchArray F;
+  this->_bodies[0]->idyn_passive(V0, base.Vdot, F[0]);
+  _propagateAccFromBase_passive(V0, base.Vdot, base.qdot, base.qddot, F);
+  _propagateWrenchToBase(F, this->_tau.data());
+}
+
+template <int N>
+void VexoBaseXD<N>::_idynMomentum(const Twist& Vdot0, const double* qddot) {
+  WrenchArray F;
+  F[0] = this->_bodies[0]->momentum(Vdot0);
+  _propagateAccFromBase_stationary(Vdot0, qddot, F);
+  _propagateWrenchToBase(F, this->_tau.data());
 }
 
 template <int N>
 void VexoBaseXD<N>::idyn(const JointVec& qdot_, const JointVec& qddot_, const Vector3D& gacc) {
-  _assertFixedBaseLayout();
-  const Joint& j0 = *this->_joints[0];
-  const Twist Vdot0 = _gravityFreeBaseAcc(j0.adjAcc(qdot_.data(), qddot_.data()), j0.Tadj().R(), gacc);
-  WrenchArray F;
-  this->_bodies[0]->idyn(Vdot0, F[0]);
-  _propagateAccFromBase(Vdot0, qdot_.data() + j0.dof(), qddot_.data() + j0.dof(), F);
-  _propagateWrenchToBase(F, this->_tau.data());
+  _idyn(_fixedBase(qdot_, qddot_, &gacc));
 }
 
 template <int N>
 void VexoBaseXD<N>::idyn(const Twist&, const Twist& Vdot, const JointVec& qdot_,
                          const JointVec& qddot_, const Vector3D& gacc) {
-  assert(this->isFloating() && "The base body should not have any joint, even the free joint.");
-  const Twist Vdot0 = _gravityFreeBaseAcc(Vdot, this->_bodies[0]->T().R(), gacc);
-  WrenchArray F;
-  this->_bodies[0]->idyn(Vdot0, F[0]);
-  _propagateAccFromBase(Vdot0, qdot_.data(), qddot_.data(), F);
-  _propagateWrenchToBase(F, this->_tau.data());
+  _idyn(_floatingBase(Vdot, qdot_, qddot_, &gacc));
 }
 
 template <int N>
 void VexoBaseXD<N>::idyn(const JointVec& qdot_, const JointVec& qddot_) {
-  _assertFixedBaseLayout();
-  const Joint& j0 = *this->_joints[0];
-  const Twist Vdot0 = j0.adjAcc(qdot_.data(), qddot_.data());
-  WrenchArray F;
-  this->_bodies[0]->idyn(Vdot0, F[0]);
-  _propagateAccFromBase(Vdot0, qdot_.data() + j0.dof(), qddot_.data() + j0.dof(), F);
-  _propagateWrenchToBase(F, this->_tau.data());
+  _idyn(_fixedBase(qdot_, qddot_, nullptr));
 }
 
 template <int N>
 void VexoBaseXD<N>::idyn(const Twist&, const Twist& Vdot, const JointVec& qdot_,
                          const JointVec& qddot_) {
-  assert(this->isFloating() && "The base body should not have any joint, even the free joint.");
-  WrenchArray F;
-  this->_bodies[0]->idyn(Vdot, F[0]);
-  _propagateAccFromBase(Vdot, qdot_.data(), qddot_.data(), F);
-  _propagateWrenchToBase(F, this->_tau.data());
+  _idyn(_floatingBase(Vdot, qdot_, qddot_, nullptr));
 }
 
+// A fixed base's reference twist is its joint's twist for the reference rates; a floating base's
+// is given.
 template <int N>
 void VexoBaseXD<N>::idyn_passive(const JointVec& qdot_, const JointVec& qddot_,
                                  const Vector3D& gacc) {
-  _assertFixedBaseLayout();
-  const Joint& j0 = *this->_joints[0];
-  const Twist V0 = j0.adjTwist(qdot_.data());
-  const Twist Vdot0 = _gravityFreeBaseAcc(j0.adjAcc(qdot_.data(), qddot_.data()), j0.Tadj().R(), gacc);
-  WrenchArray F;
-  this->_bodies[0]->idyn_passive(V0, Vdot0, F[0]);
-  _propagateAccFromBase_passive(V0, Vdot0, qdot_.data() + j0.dof(), qddot_.data() + j0.dof(), F);
-  _propagateWrenchToBase(F, this->_tau.data());
+  const BaseMotion base = _fixedBase(qdot_, qddot_, &gacc);
+  _idynPassive(this->_joints[0]->adjTwist(qdot_.data()), base);
 }
 
 template <int N>
 void VexoBaseXD<N>::idyn_passive(const Twist& V, const Twist& Vdot, const JointVec& qdot_,
                                  const JointVec& qddot_, const Vector3D& gacc) {
-  assert(this->isFloating() && "The base body should not have any joint, even the free joint.");
-  const Twist Vdot0 = _gravityFreeBaseAcc(Vdot, this->_bodies[0]->T().R(), gacc);
-  WrenchArray F;
-  this->_bodies[0]->idyn_passive(V, Vdot0, F[0]);
-  _propagateAccFromBase_passive(V, Vdot0, qdot_.data(), qddot_.data(), F);
-  _propagateWrenchToBase(F, this->_tau.data());
+  _idynPassive(V, _floatingBase(Vdot, qdot_, qddot_, &gacc));
 }
 
 template <int N>
 void VexoBaseXD<N>::idyn_passive(const JointVec& qdot_, const JointVec& qddot_) {
-  _assertFixedBaseLayout();
-  const Joint& j0 = *this->_joints[0];
-  const Twist V0 = j0.adjTwist(qdot_.data());
-  const Twist Vdot0 = j0.adjAcc(qdot_.data(), qddot_.data());
-  WrenchArray F;
-  this->_bodies[0]->idyn_passive(V0, Vdot0, F[0]);
-  _propagateAccFromBase_passive(V0, Vdot0, qdot_.data() + j0.dof(), qddot_.data() + j0.dof(), F);
-  _propagateWrenchToBase(F, this->_tau.data());
+  const BaseMotion base = _fixedBase(qdot_, qddot_, nullptr);
+  _idynPassive(this->_joints[0]->adjTwist(qdot_.data()), base);
 }
 
 template <int N>
 void VexoBaseXD<N>::idyn_passive(const Twist& V, const Twist& Vdot, const JointVec& qdot_,
                                  const JointVec& qddot_) {
-  assert(this->isFloating() && "The base body should not have any joint, even the free joint.");
-  WrenchArray F;
-  this->_bodies[0]->idyn_passive(V, Vdot, F[0]);
-  _propagateAccFromBase_passive(V, Vdot, qdot_.data(), qddot_.data(), F);
-  _propagateWrenchToBase(F, this->_tau.data());
+  _idynPassive(V, _floatingBase(Vdot, qdot_, qddot_, nullptr));
 }
 
 template <int N>
 void VexoBaseXD<N>::idyn_gravity(const Vector3D& gacc) {
   _assertFixedBaseLayout();
-  const Twist Vdot0 = _gravityFreeBaseAcc(Twist(), this->_joints[0]->Tadj().R(), gacc);
+  const Twist Vdot0 = _gravityFreeBaseAcc(Twist(), this->_joints[0]->Tadj().R(), &gacc);
   WrenchArray F;
   F[0] = this->_bodies[0]->momentum(Vdot0);
   _propagateGravAccFromBase(Vdot0, F);
@@ -369,20 +373,13 @@ template <int N>
 void VexoBaseXD<N>::idyn_momentum(const JointVec& qddot_) {
   _assertFixedBaseLayout();
   const Joint& j0 = *this->_joints[0];
-  const Twist Vdot0 = j0.adjAcc(qddot_.data());
-  WrenchArray F;
-  F[0] = this->_bodies[0]->momentum(Vdot0);
-  _propagateAccFromBase_stationary(Vdot0, qddot_.data() + j0.dof(), F);
-  _propagateWrenchToBase(F, this->_tau.data());
+  _idynMomentum(j0.adjAcc(qddot_.data()), qddot_.data() + j0.dof());
 }
 
 template <int N>
 void VexoBaseXD<N>::idyn_momentum(const Twist& Vdot, const JointVec& qddot_) {
-  assert(this->isFloating() && "The base body should not have any joint, even the free joint.");
-  WrenchArray F;
-  F[0] = this->_bodies[0]->momentum(Vdot);
-  _propagateAccFromBase_stationary(Vdot, qddot_.data(), F);
-  _propagateWrenchToBase(F, this->_tau.data());
+  _assertFloatingBase();
+  _idynMomentum(Vdot, qddot_.data());
 }
 
 // Vdot_k = adjAcc_k + biasAcc_k(V_k) + Ad(Tadj_k^-1) Vdot_p; F_k = M_k Vdot_k + bias_k.
@@ -481,8 +478,14 @@ void VexoBaseXD<N>::_propagateWrenchToBase(WrenchArray& F, double* torque) const
 //   - every other entry of the column is the torque of a zero wrench: zero.
 // The skipped terms are zeros added or carried, so each column has the values of the full passes
 // (for bodies with external wrenches or added biases, up to the rounding of removing them).
+
+// The walk shared by both matrices: for each coordinate c of each joint j, bodyWrench(k, j, e)
+// returns body k's wrench for the bodies k of j's subtree in increasing order (k == j first, e the
+// unit rate of coordinate c as joint j's rate slice), and the wrenches are carried down the subtree
+// and along j's ancestors into column (offset of joint j) + c of X.
 template <int N>
-void VexoBaseXD<N>::_unitRateColumns(bool coriolis, JointMat& X) const {
+template <typename BodyWrench>
+void VexoBaseXD<N>::_unitRateColumns(JointMat& X, BodyWrench bodyWrench) const {
   _assertFixedBaseLayout();
   const int* pre = this->_topology._pre;
   int offset[NUM_BODIES];
@@ -491,10 +494,7 @@ void VexoBaseXD<N>::_unitRateColumns(bool coriolis, JointMat& X) const {
     offset[k] = dofs;
     dofs += this->_joints[k]->dof();
   }
-  static const double zero[6] = {0, 0, 0, 0, 0, 0};
-  // A[k]: acceleration (mass) or reference acceleration (Coriolis) of body k; Vr[k]: its reference
-  // twist; F[k]: its wrench, complete with its descendants' once the backward pass reaches k.
-  TwistArray A, Vr;
+  // F[k]: the wrench of body k, complete with its descendants' once the backward pass reaches k.
   WrenchArray F;
   bool inSubtree[NUM_BODIES];
   X.setZero();
@@ -507,26 +507,7 @@ void VexoBaseXD<N>::_unitRateColumns(bool coriolis, JointMat& X) const {
 
       for (int k = j; k < NUM_BODIES; ++k) {
         inSubtree[k] = k == j || (pre[k] >= j && inSubtree[pre[k]]);
-        if (!inSubtree[k]) continue;
-        const Joint& jk = *this->_joints[k];
-        const Body& bk = *this->_bodies[k];
-        if (coriolis) {
-          // Vref_k = Ad(Tadj^-1) Vref_p (+ E e at joint j); Vdotref_k = Edot e at joint j, else
-          // ad(Vref_k) Vadj_k + Ad(Tadj^-1) Vdotref_p; F_k = C(V_k) Vref_k + M_k Vdotref_k.
-          if (k == j) {
-            A[k] = jk.adjAcc(e, zero);
-            Vr[k] = jk.adjTwist(e);
-          } else {
-            Vr[k] = jk.Tadj().itransform(Vr[pre[k]]);
-            addITransformed(jk.Tadj(), A[pre[k]], jk.biasAcc(Vr[k]), A[k]);
-          }
-          const Twist& V = bk.V();
-          F[k] = V.coadjoint(bk.momentum(Vr[k])) + bk.momentum(Twist(V.adjoint(Vr[k]) + A[k]));
-        } else {
-          // Vdot_k = E e at joint j, else Ad(Tadj^-1) Vdot_p; F_k = M_k Vdot_k.
-          A[k] = k == j ? jk.adjAcc(e) : jk.Tadj().itransform(A[pre[k]]);
-          F[k] = bk.momentum(A[k]);
-        }
+        if (inSubtree[k]) F[k] = bodyWrench(k, j, e);
       }
 
       for (int k = NUM_BODIES - 1; k > j; --k) {
@@ -544,6 +525,38 @@ void VexoBaseXD<N>::_unitRateColumns(bool coriolis, JointMat& X) const {
       if (!this->isFloating()) this->_joints[0]->idyn(Fa, tau);
     }
   }
+}
+
+// Vdot_k = E e at joint j, else Ad(Tadj^-1) Vdot_p; F_k = M_k Vdot_k.
+template <int N>
+void VexoBaseXD<N>::_massColumns(JointMat& M) const {
+  TwistArray A;
+  _unitRateColumns(M, [&](int k, int j, const double* e) {
+    const Joint& jk = *this->_joints[k];
+    A[k] = k == j ? jk.adjAcc(e) : jk.Tadj().itransform(A[this->_topology._pre[k]]);
+    return this->_bodies[k]->momentum(A[k]);
+  });
+}
+
+// Vref_k = Ad(Tadj^-1) Vref_p (+ E e at joint j); Vdotref_k = Edot e at joint j, else
+// ad(Vref_k) Vadj_k + Ad(Tadj^-1) Vdotref_p; F_k = C(V_k) Vref_k + M_k Vdotref_k, the body's
+// passivity-preserving wrench without its external wrench and added bias.
+template <int N>
+void VexoBaseXD<N>::_coriolisColumns(JointMat& C) const {
+  static const double zero[6] = {0, 0, 0, 0, 0, 0};
+  TwistArray A, Vr;
+  _unitRateColumns(C, [&](int k, int j, const double* e) {
+    const Joint& jk = *this->_joints[k];
+    if (k == j) {
+      A[k] = jk.adjAcc(e, zero);
+      Vr[k] = jk.adjTwist(e);
+    } else {
+      const int p = this->_topology._pre[k];
+      Vr[k] = jk.Tadj().itransform(Vr[p]);
+      addITransformed(jk.Tadj(), A[p], jk.biasAcc(Vr[k]), A[k]);
+    }
+    return this->_bodies[k]->passivityWrench(Vr[k], A[k]);
+  });
 }
 
 template class VexoBaseXD<6>;

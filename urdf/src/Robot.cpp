@@ -3,7 +3,10 @@
 #include "ZorvikURDF/Robot"
 
 #include <algorithm>
+#include <type_traits>
 #include <vector>
+
+#include "internal/JointKinds.h"
 
 namespace ZorvikFoundation {
 namespace URDF {
@@ -21,14 +24,14 @@ void CoulombFriction::frictionTorque(const double*, const double* qdot, const do
 namespace internal {
 
 // Heap objects at addresses that never change while the robot lives, whatever happens to the
-// Robot object itself; the joints are held as their concrete types, which own the virtual
+// Robot object itself; each moving joint is deleted as its concrete type, which owns the virtual
 // destructor (Joint's is not virtual).
 struct RobotStorage {
+  typedef std::unique_ptr<Joint, void (*)(Joint*)> OwnedJoint;
   std::vector<std::unique_ptr<Body>> bodies;
   std::unique_ptr<RigidJoint> fixedBase;
   std::unique_ptr<FloatingJoint> floatingBase;
-  std::vector<std::unique_ptr<RevoluteJoint>> revoluteJoints;
-  std::vector<std::unique_ptr<PrismaticJoint>> prismaticJoints;
+  std::vector<OwnedJoint> joints;
   std::vector<std::unique_ptr<CoulombFriction>> frictions;
   // Limits of coordinate i, inside the joint that owns it.
   std::vector<JointLimit<1>*> limits;
@@ -53,6 +56,23 @@ void configureJoint(JointType& joint, const MovingJointData& data,
     frictions.emplace_back(new CoulombFriction(data.friction));
     joint.setFriction(frictions.back().get());
   }
+}
+
+template <typename JointType>
+void destroyJoint(Joint* joint) {
+  delete static_cast<JointType*>(joint);
+}
+
+// The library joint of a moving joint of the description, with its damping, limits and friction,
+// owned by the storage.
+template <typename JointType>
+JointType& buildJoint(internal::RobotStorage& s, const MovingJointData& data) {
+  s.joints.emplace_back(nullptr, &destroyJoint<JointType>);
+  JointType* joint = new JointType(data.origin, data.axis);
+  s.joints.back().reset(joint);
+  configureJoint(*joint, data, s.frictions);
+  s.limits.push_back(&joint->limit());
+  return *joint;
 }
 
 }  // namespace
@@ -89,20 +109,12 @@ void Robot<N>::_build() {
     this->addJoint(0, *s->fixedBase);
   }
   for (const MovingJointData& data : _description.joints()) {
-    Joint* joint;
-    if (data.kind == JointKind::Prismatic) {
-      s->prismaticJoints.emplace_back(new PrismaticJoint(data.origin, data.axis));
-      configureJoint(*s->prismaticJoints.back(), data, s->frictions);
-      s->limits.push_back(&s->prismaticJoints.back()->limit());
-      joint = s->prismaticJoints.back().get();
-    } else {
-      s->revoluteJoints.emplace_back(new RevoluteJoint(data.origin, data.axis));
-      configureJoint(*s->revoluteJoints.back(), data, s->frictions);
-      s->limits.push_back(&s->revoluteJoints.back()->limit());
-      joint = s->revoluteJoints.back().get();
-    }
+    Joint& joint = internal::withLibraryJoint(
+        internal::movingJointKind(data.kind).joint, [&](auto* type) -> Joint& {
+          return buildJoint<std::remove_pointer_t<decltype(type)>>(*s, data);
+        });
     // The description numbers parents before children, which connect() requires.
-    if (!this->connect(data.parentBody, data.body, *joint))
+    if (!this->connect(data.parentBody, data.body, joint))
       throw LoadError(_description.source(), data.line, "joint '" + data.name + "'",
                       "internal error: the joint cannot connect body " +
                           std::to_string(data.parentBody) + " to body " +

@@ -13,6 +13,7 @@
 #include <mutex>
 #include <set>
 
+#include "internal/JointKinds.h"
 #include "internal/XmlCheck.h"
 
 namespace ZorvikFoundation {
@@ -136,19 +137,18 @@ Inertia linkInertia(const urdf::Link& link) {
   return inInertialFrame.transformed(toTransform(i.origin));
 }
 
-bool isMoving(const urdf::Joint& joint) {
-  return joint.type == urdf::Joint::REVOLUTE || joint.type == urdf::Joint::CONTINUOUS ||
-         joint.type == urdf::Joint::PRISMATIC;
-}
+bool isMoving(const urdf::Joint& joint) { return internal::movingJointKind(joint) != nullptr; }
 
-// Relative motion of a one-coordinate joint at position q, in its joint frame: a rotation by q
-// about the unit axis a, or a translation by q a.
+// Relative motion of a moving joint at position q, in its joint frame: that of the library joint
+// the model gets for it, so that a joint locked at q places its child exactly where the moving
+// joint would at q.
 HTransform jointMotion(const urdf::Joint& joint, double q) {
-  const Eigen::Vector3d a =
-      Eigen::Vector3d(joint.axis.x, joint.axis.y, joint.axis.z).normalized();
-  if (joint.type == urdf::Joint::PRISMATIC)
-    return HTransform(Eigen::Matrix3d::Identity(), Eigen::Vector3d(q * a));
-  return HTransform(Eigen::AngleAxisd(q, a).toRotationMatrix(), Eigen::Vector3d::Zero());
+  const Vector3D axis(Eigen::Vector3d(joint.axis.x, joint.axis.y, joint.axis.z).normalized());
+  return internal::withLibraryJoint(internal::movingJointKind(joint)->joint, [&](auto* type) {
+    std::remove_pointer_t<decltype(type)> moving(HTransform(), axis);
+    moving.update(&q);
+    return HTransform(moving.Tadj());
+  });
 }
 
 }  // namespace
@@ -202,7 +202,7 @@ struct RobotDescription::Builder {
     }
     for (const auto& lock : _locked) {
       const urdf::Joint& joint = *_model.getJoint(lock.first);
-      if (joint.type == urdf::Joint::CONTINUOUS || !joint.limits) continue;
+      if (!internal::movingJointKind(joint)->positionLimited || !joint.limits) continue;
       if (lock.second < joint.limits->lower || lock.second > joint.limits->upper)
         _d._warnings.push_back(formatMessage(
             _d._source, lineOf(joint.name), "joint " + quoted(joint.name),
@@ -248,11 +248,10 @@ struct RobotDescription::Builder {
 
   MovingJointData movingJoint(const urdf::Joint& joint, int body, int parentBody,
                               const HTransform& origin) const {
+    const internal::MovingJointKind& kind = *internal::movingJointKind(joint);
     MovingJointData m;
     m.name = joint.name;
-    m.kind = joint.type == urdf::Joint::PRISMATIC    ? JointKind::Prismatic
-             : joint.type == urdf::Joint::CONTINUOUS ? JointKind::Continuous
-                                                     : JointKind::Revolute;
+    m.kind = kind.kind;
     m.coordinate = body - 1;
     m.body = body;
     m.parentBody = parentBody;
@@ -265,7 +264,7 @@ struct RobotDescription::Builder {
     m.velocity = INFINITY;
     m.effort = INFINITY;
     if (joint.limits) {
-      if (m.kind != JointKind::Continuous) {
+      if (kind.positionLimited) {
         m.lower = joint.limits->lower;
         m.upper = joint.limits->upper;
       }

@@ -12,6 +12,7 @@
 #include <sstream>
 
 #include "ZorvikURDF/RobotDescription"
+#include "internal/JointKinds.h"
 
 namespace ZorvikFoundation {
 namespace URDF {
@@ -251,9 +252,8 @@ void Checker::checkJoint(const XMLElement* joint, const std::string& name) {
   const char* typeText = joint->Attribute("type");
   if (!typeText || !*typeText) fail(joint, owner, "missing attribute 'type'");
   const std::string type = typeText;
-  static const std::set<std::string> urdfTypes = {"revolute", "continuous", "prismatic",
-                                                   "fixed",    "floating",   "planar"};
-  if (!urdfTypes.count(type))
+  const MovingJointKind* kind = movingJointKind(type);
+  if (!kind && type != "fixed" && type != "floating" && type != "planar")
     fail(joint, owner + " " + tagWith(joint, "type"),
          "unknown joint type (URDF has revolute, continuous, prismatic, fixed, floating, planar)");
   if (type == "planar")
@@ -263,7 +263,7 @@ void Checker::checkJoint(const XMLElement* joint, const std::string& name) {
     fail(joint, owner + " " + tagWith(joint, "type"),
          "floating joints are not supported inside the tree (a free-floating root is "
          "LoadOptions::floatingBase)");
-  const bool moving = type != "fixed";
+  const bool moving = kind != nullptr;
 
   JointFacts facts{joint, type, "", "", nullptr};
   for (const char* role : {"parent", "child"}) {
@@ -300,13 +300,13 @@ void Checker::checkJoint(const XMLElement* joint, const std::string& name) {
     const bool hasVelocity = readNumbers(limit, owner, "velocity", 1, &velocity);
     if (moving && (!hasEffort || !hasVelocity))
       fail(limit, owner + " <limit>", "a joint limit needs the attributes 'effort' and 'velocity'");
-    if ((type == "revolute" || type == "prismatic") && hasLower && hasUpper && lower > upper)
+    if (moving && kind->positionLimited && hasLower && hasUpper && lower > upper)
       warn(limit, owner + " <limit>",
            "the lower limit " + numberString(lower) + " is above the upper limit " +
                numberString(upper));
     if (effort < 0 || velocity < 0)
       warn(limit, owner + " <limit>", "negative effort or velocity bound");
-  } else if (type == "revolute" || type == "prismatic") {
+  } else if (moving && kind->positionLimited) {
     fail(joint, owner, "a " + type + " joint needs a <limit>");
   }
 
