@@ -9,8 +9,7 @@
 // between samples resolved exactly.
 #include "ControllerTestSupport.h"
 
-namespace controller_test {
-namespace {
+namespace zorvik_test::controller_test::closed_loop_test {
 
 const double kDt = 1e-3;
 
@@ -69,7 +68,7 @@ TYPED_TEST(ControllerClosedLoop, VelocityReferenceDrivesEachErrorCoordinateAtIts
     for (int k = 0; k < 4000; ++k) {
       const double t = k * kDt;
       if (k % 500 == 0) {
-        EXPECT_VEC_NEAR(sc.error(X, t), e, 1e-9) << "t = " << t;
+        EXPECT_MATRIX_CLOSE(sc.error(X, t), e, 1e-9) << "t = " << t;
       }
       const typename G::Ctrl frozen = c;
       rk4Step<G>(X, kDt, [&](const typename G::Pos& Xs, double tau) {
@@ -110,7 +109,7 @@ TYPED_TEST(ControllerClosedLoop, AccelerationReferenceGivesTheSecondOrderRespons
       const Vec shape = (r2.cwiseProduct(exponential<G>(-r1, t)) -
                          r1.cwiseProduct(exponential<G>(-r2, t)))
                             .cwiseQuotient(r2 - r1);
-      EXPECT_VEC_NEAR(sc.error(X, t), e0.cwiseProduct(shape), 1e-9) << "t = " << t;
+      EXPECT_MATRIX_CLOSE(sc.error(X, t), e0.cwiseProduct(shape), 1e-9) << "t = " << t;
     }
     const typename G::Ctrl frozen = c;
     rk4Step<G>(X, v, kDt, [&](const typename G::Pos& Xs, const Vec& vs, double tau) {
@@ -160,9 +159,9 @@ TYPED_TEST(ControllerClosedLoop, PassivityBasedReferenceTracksWithMismatchDecayi
       });
       if (k == 0) s0 = v_k - vref;
       if (k % 500 != 0) continue;
-      EXPECT_VEC_NEAR(v_k - vref, std::exp(-weight * t) * s0, 1e-9) << "t = " << t;
+      EXPECT_MATRIX_CLOSE(v_k - vref, std::exp(-weight * t) * s0, 1e-9) << "t = " << t;
       if (on_reference) {
-        EXPECT_VEC_NEAR(e, e0.cwiseProduct(exponential<G>(kv, t)), 1e-9) << "t = " << t;
+        EXPECT_MATRIX_CLOSE(e, e0.cwiseProduct(exponential<G>(kv, t)), 1e-9) << "t = " << t;
       }
       if (k == 4000) {
         EXPECT_LT(e.norm(), 1e-3 * e0.norm());
@@ -219,8 +218,8 @@ void expectSettlesAtPredictedOffset(Law law) {
       return a;
     });
   }
-  EXPECT_VEC_NEAR(sc.error(X, 0), offset, 1e-10);
-  EXPECT_VEC_NEAR(v, Vec::Zero(), 1e-10);
+  EXPECT_MATRIX_CLOSE(sc.error(X, 0), offset, 1e-10);
+  EXPECT_MATRIX_CLOSE(v, Vec::Zero(), 1e-10);
 }
 
 TYPED_TEST(ControllerClosedLoop, ImpedanceSettlesWhereStiffnessBalancesTheExternalForce) {
@@ -231,5 +230,4 @@ TYPED_TEST(ControllerClosedLoop, ComplianceSettlesWhereStiffnessBalancesTheMappe
   expectSettlesAtPredictedOffset<TypeParam>(kCompliance);
 }
 
-}  // namespace
-}  // namespace controller_test
+}  // namespace zorvik_test::controller_test::closed_loop_test

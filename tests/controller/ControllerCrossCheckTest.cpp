@@ -5,8 +5,7 @@
 // gamma = dexp nt), and dexp = Rtilde dexp^T; the tests pin the difference down to that.
 #include "ControllerTestSupport.h"
 
-namespace controller_test {
-namespace {
+namespace zorvik_test::controller_test::cross_check_test {
 
 typedef Eigen::Vector3d Vec3;
 typedef Eigen::Matrix<double, 6, 1> Vec6;
@@ -22,8 +21,8 @@ struct Pair {
   Pair(Rng& g, double angle, bool passive) {
     R = randomRotation(g, uniform(g, 0, 3));
     Rd = Rotation(R * randomRotation(g, angle));
-    w = 0.7 * randomUnit(g), wd = 0.7 * randomUnit(g), wdotd = randomUnit(g);
-    n = 2 * randomUnit(g), nd = 2 * randomUnit(g);
+    w = 0.7 * randomUnitVector(g), wd = 0.7 * randomUnitVector(g), wdotd = randomUnitVector(g);
+    n = 2 * randomUnitVector(g), nd = 2 * randomUnitVector(g);
     const Vec3 kp = SO3::randomVec(g, 2).cwiseAbs(), kv = SO3::randomVec(g, 2).cwiseAbs();
     const Vec3 c = SO3::randomVec(g, 2).cwiseAbs(), kf = SO3::randomVec(g, 2).cwiseAbs();
     rot.setPosGain(kp), rot.setVelGain(kv), rot.setInvL2sqr(c), rot.setForceGain(kf);
@@ -45,8 +44,8 @@ struct Pair {
 // Angular half equal to the rotation result, linear half zero.
 #define EXPECT_ANGULAR_EQ(six, three)                        \
   do {                                                       \
-    EXPECT_VEC_NEAR((six).tail<3>(), three, 1e-12);          \
-    EXPECT_VEC_NEAR((six).head<3>(), Vec3::Zero(), 1e-12);   \
+    EXPECT_MATRIX_CLOSE((six).tail<3>(), three, 1e-12);          \
+    EXPECT_MATRIX_CLOSE((six).head<3>(), Vec3::Zero(), 1e-12);   \
   } while (0)
 
 const double kAngles[] = {0.0, 0.5, 2.0, 3.1};
@@ -107,7 +106,7 @@ TEST(ControllerCrossCheck, ForceLawsDifferExactlyByDexpAgainstItsTranspose) {
                                    xidot, eta);
       tr.refImpedanceAcceleration(p.T(), V, p.Td(), Vd, Vdotd, F, Fd, Vref, Vdotref, lambda,
                                   lambdadot, gamma);
-      EXPECT_VEC_NEAR(eta, J.transpose() * nt, 1e-12);
+      EXPECT_MATRIX_CLOSE(eta, J.transpose() * nt, 1e-12);
       EXPECT_ANGULAR_EQ(gamma, Rt * eta);
       EXPECT_ANGULAR_EQ(Vref, wref);
       EXPECT_ANGULAR_EQ(Vdotref,
@@ -123,10 +122,9 @@ TEST(ControllerCrossCheck, ForceLawsDifferExactlyByDexpAgainstItsTranspose) {
       const Vec3 difference = -Rt * J.transpose() * (J - J.transpose()) * nt;
       EXPECT_ANGULAR_EQ(Fref, nref + difference);
       EXPECT_ANGULAR_EQ(tr.refForce(), rot.refForce() + difference);
-      EXPECT_VEC_NEAR(tr.stiffness().bottomRightCorner(3, 3), rot.stiffness(), 1e-12);
-      EXPECT_VEC_NEAR(tr.damping().bottomRightCorner(3, 3), rot.damping(), 1e-12);
+      EXPECT_MATRIX_CLOSE(tr.stiffness().bottomRightCorner(3, 3), rot.stiffness(), 1e-12);
+      EXPECT_MATRIX_CLOSE(tr.damping().bottomRightCorner(3, 3), rot.damping(), 1e-12);
     }
 }
 
-}  // namespace
-}  // namespace controller_test
+}  // namespace zorvik_test::controller_test::cross_check_test

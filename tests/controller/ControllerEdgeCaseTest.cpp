@@ -2,8 +2,7 @@
 // force in each mode, and the stiffness and damping a compliance call leaves behind.
 #include "ControllerTestSupport.h"
 
-namespace controller_test {
-namespace {
+namespace zorvik_test::controller_test::edge_case_test {
 
 template <class G>
 typename G::Ctrl gainedController(Rng& g) {
@@ -36,9 +35,9 @@ TYPED_TEST(ControllerEdgeCase, EqualPosesGiveZeroErrorAndTheVelocityDifferenceAs
   EXPECT_TRUE(e.isZero(0));
   c.error(s.X, s.v, s.Xd, s.vd, e, edot);
   EXPECT_TRUE(e.isZero(0));
-  EXPECT_VEC_NEAR(edot, s.vd - s.v, 1e-14);
+  EXPECT_MATRIX_CLOSE(edot, s.vd - s.v, 1e-14);
   c.refVelocity(s.X, s.Xd, s.vd, vref);
-  EXPECT_VEC_NEAR(vref, s.vd + c.kp().cwiseProduct(integral), 1e-14);
+  EXPECT_MATRIX_CLOSE(vref, s.vd + c.kp().cwiseProduct(integral), 1e-14);
 }
 
 // On the desired motion (X = Xd, v = vd, f = fd) with zero integrals every law returns the desired
@@ -54,16 +53,16 @@ TYPED_TEST(ControllerEdgeCase, OnTheDesiredMotionTheReferencesAreTheDesiredMotio
     c.setPassivityBased(passive);
     Vec vref, aref;
     c.refVelocity(s.X, s.Xd, s.vd, vref);
-    EXPECT_VEC_NEAR(vref, s.vd, 1e-14);
+    EXPECT_MATRIX_CLOSE(vref, s.vd, 1e-14);
     c.resetIntError();
     c.refAcceleration(s.X, s.v, s.Xd, s.vd, s.ad, vref, aref);
-    EXPECT_VEC_NEAR(vref, s.vd, 1e-14);
-    EXPECT_VEC_NEAR(aref, s.ad, 1e-14);
+    EXPECT_MATRIX_CLOSE(vref, s.vd, 1e-14);
+    EXPECT_MATRIX_CLOSE(aref, s.ad, 1e-14);
     c.resetIntError();
     c.refImpedanceAcceleration(s.X, s.v, s.Xd, s.vd, s.ad, s.f, s.fd, vref, aref);
-    EXPECT_VEC_NEAR(vref, s.vd, 1e-14);
-    EXPECT_VEC_NEAR(aref, s.ad, 1e-14);
-    EXPECT_VEC_NEAR(c.refForce(), -s.f, 1e-14);
+    EXPECT_MATRIX_CLOSE(vref, s.vd, 1e-14);
+    EXPECT_MATRIX_CLOSE(aref, s.ad, 1e-14);
+    EXPECT_MATRIX_CLOSE(c.refForce(), -s.f, 1e-14);
   }
 }
 
@@ -86,13 +85,13 @@ TYPED_TEST(ControllerEdgeCase, ReferenceForceIsMeasuredForceAndWeightedVelocityM
     c.refImpedanceAcceleration(other.X, other.v, other.Xd, other.vd, other.ad, other.f, other.fd,
                                vref, aref);  // non-zero integrals
     c.refAcceleration(s.X, s.v, s.Xd, s.vd, s.ad, vref, aref);
-    EXPECT_VEC_NEAR(c.refForce(), -weight * (s.v - vref), 1e-12);
+    EXPECT_MATRIX_CLOSE(c.refForce(), -weight * (s.v - vref), 1e-12);
     c.refImpedanceAcceleration(s.X, s.v, s.Xd, s.vd, s.ad, s.f, s.fd, vref, aref);
-    EXPECT_VEC_NEAR(c.refForce(), -s.f - weight * (s.v - vref), 1e-12);
+    EXPECT_MATRIX_CLOSE(c.refForce(), -s.f - weight * (s.v - vref), 1e-12);
 
     c.setPassivityBased(false);
     c.refComplianceForce(s.X, s.v, s.Xd, s.vd, s.ad, s.f, s.fd, fref);
-    EXPECT_VEC_NEAR(c.refForce(), fref - s.f, 1e-12);
+    EXPECT_MATRIX_CLOSE(c.refForce(), fref - s.f, 1e-12);
   }
   Sample<G> s = randomSample<G>(g, 0.0);
   s.Xd = s.X;
@@ -104,7 +103,7 @@ TYPED_TEST(ControllerEdgeCase, ReferenceForceIsMeasuredForceAndWeightedVelocityM
                              vref, aref);  // non-zero integrals
   const Vec vstar = s.vd - c.int_ef() + c.kp().cwiseProduct(c.int_error());
   c.refComplianceForce(s.X, s.v, s.Xd, s.vd, s.ad, s.f, s.fd, fref);
-  EXPECT_VEC_NEAR(c.refForce(), fref - s.f - c.invL2sqr()(0) * (s.v - vstar), 1e-12);
+  EXPECT_MATRIX_CLOSE(c.refForce(), fref - s.f - c.invL2sqr()(0) * (s.v - vstar), 1e-12);
 }
 
 // Kp = dexpinv^b diag(kp) dexp^b is similar to diag(kp): equal gains k give k I at any pose. At
@@ -120,16 +119,15 @@ TYPED_TEST(ControllerEdgeCase, ComplianceLeavesTheStiffnessAndDampingOfTheCall) 
   c.setPosGain(2.0);
   const Sample<G> s = randomSample<G>(g, 2.5);
   c.refComplianceForce(s.X, s.v, s.Xd, s.vd, s.ad, s.f, s.fd, fref);
-  EXPECT_VEC_NEAR(c.stiffness(), 2.0 * Mat::Identity(), 1e-12);
+  EXPECT_MATRIX_CLOSE(c.stiffness(), 2.0 * Mat::Identity(), 1e-12);
 
   const Vec kp = randomGains<G>(g, 1, 3);
   c.setPosGain(kp);
   Sample<G> at = randomSample<G>(g, 0.0);
   at.Xd = at.X;
   c.refComplianceForce(at.X, at.v, at.Xd, at.vd, at.ad, at.f, at.fd, fref);
-  EXPECT_VEC_NEAR(c.stiffness(), Mat(kp.asDiagonal()), 1e-14);
-  EXPECT_VEC_NEAR(c.damping(), Mat(c.kv().asDiagonal()) - 0.5 * G::ad(at.vd - at.v), 1e-14);
+  EXPECT_MATRIX_CLOSE(c.stiffness(), Mat(kp.asDiagonal()), 1e-14);
+  EXPECT_MATRIX_CLOSE(c.damping(), Mat(c.kv().asDiagonal()) - 0.5 * G::ad(at.vd - at.v), 1e-14);
 }
 
-}  // namespace
-}  // namespace controller_test
+}  // namespace zorvik_test::controller_test::edge_case_test

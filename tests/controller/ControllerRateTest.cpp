@@ -2,9 +2,9 @@
 // the measured and desired bodies, on SO(3) and SE(3). Each body moves with its body velocity and
 // a constant body acceleration; nothing here uses the controllers' own dexp-based formulas.
 #include "ControllerTestSupport.h"
+#include "support/FiniteDifference.h"
 
-namespace controller_test {
-namespace {
+namespace zorvik_test::controller_test::rate_test {
 
 // The measured body moves with body acceleration a, the desired one with s.ad.
 template <class G>
@@ -19,16 +19,12 @@ struct Motion {
     r.vd = s.vd + t * s.ad;
     return r;
   }
-  // d/dt f(state) at t = 0: central differences at steps h and h/2 combined (Richardson) to an
-  // O(h^4) estimate. The step stays large enough that the error pose, when it starts at the
-  // identity, does not reach the tiny non-zero angles where the series coefficients of dexp_inv
-  // lose digits to cancellation.
+  // d/dt f(state) at t = 0 by the five-point stencil, O(h^4). The step stays large enough that
+  // the error pose, when it starts at the identity, does not reach the tiny non-zero angles where
+  // the series coefficients of dexp_inv lose digits to cancellation.
   template <class F>
   typename G::Vec rate(F f) const {
-    const double h = 2e-4;
-    const typename G::Vec d1 = (f(at(h)) - f(at(-h))) / (2 * h);
-    const typename G::Vec d2 = (f(at(h / 2)) - f(at(-h / 2))) / h;
-    return (4 * d2 - d1) / 3;
+    return centralDifference([&](double t) -> typename G::Vec { return f(at(t)); }, 1e-4);
   }
 };
 
@@ -66,7 +62,7 @@ TYPED_TEST(ControllerRate, ErrorRateIsDerivativeOfErrorAlongTheMotion) {
   Rng g(10);
   for (const double angle : kAngles) {
     const Motion<G> m{randomSample<G>(g, angle), G::randomVec(g, 1.0)};
-    EXPECT_VEC_NEAR(errorRate<G>(m.s), m.rate(error<G>), 1e-9) << "angle " << angle;
+    EXPECT_MATRIX_CLOSE(errorRate<G>(m.s), m.rate(error<G>), 1e-9) << "angle " << angle;
   }
 }
 
@@ -94,14 +90,14 @@ TYPED_TEST(ControllerRate, AccelerationReferencesImposeTheirLawsOnTheMotion) {
 
     typename G::Ctrl plain = c;
     plain.refAcceleration(m.s.X, m.s.v, m.s.Xd, m.s.vd, m.s.ad, vref, m.a, e, edot);
-    EXPECT_VEC_NEAR(m.rate(errorRate<G>), -kv.cwiseProduct(edot) - kp.cwiseProduct(e), 1e-7);
+    EXPECT_MATRIX_CLOSE(m.rate(errorRate<G>), -kv.cwiseProduct(edot) - kp.cwiseProduct(e), 1e-7);
 
     const Vec Ft = m.s.fd - G::forceToChild(errorPose(m.s), m.s.f);
     const Vec vtilde = relativeVelocity(m.s);
     typename G::Ctrl impedance = c;
     impedance.refImpedanceAcceleration(m.s.X, m.s.v, m.s.Xd, m.s.vd, m.s.ad, m.s.f, m.s.fd, vref,
                                        m.a);
-    EXPECT_VEC_NEAR(m.rate(relativeVelocity<G>),
+    EXPECT_MATRIX_CLOSE(m.rate(relativeVelocity<G>),
                     -kv.cwiseProduct(vtilde) - kp.cwiseProduct(e) +
                         kf.cwiseProduct(G::impedanceForce(e, Ft)),
                     1e-7);
@@ -112,7 +108,7 @@ TYPED_TEST(ControllerRate, AccelerationReferencesImposeTheirLawsOnTheMotion) {
       typename G::Force fref;
       compliance.refComplianceForce(m.s.X, m.s.v, m.s.Xd, m.s.vd, m.s.ad, m.s.f, m.s.fd, fref);
       m.a = fref;
-      EXPECT_VEC_NEAR(m.rate(relativeVelocity<G>),
+      EXPECT_MATRIX_CLOSE(m.rate(relativeVelocity<G>),
                       G::complianceForce(e, Ft) - kv.cwiseProduct(vtilde) - kp.cwiseProduct(e),
                       1e-7);
     }
@@ -149,9 +145,8 @@ TYPED_TEST(ControllerRate, PassivityBasedAccelerationIsDerivativeOfVelocityRefer
     const Sample<G> plus = m.at(h), minus = m.at(-h);
     at_plus.refVelocity(plus.X, plus.Xd, plus.vd, vref_plus);
     at_minus.refVelocity(minus.X, minus.Xd, minus.vd, vref_minus);
-    EXPECT_VEC_NEAR(aref, (vref_plus - vref_minus) / (2 * h), 1e-6) << "angle " << angle;
+    EXPECT_MATRIX_CLOSE(aref, (vref_plus - vref_minus) / (2 * h), 1e-6) << "angle " << angle;
   }
 }
 
-}  // namespace
-}  // namespace controller_test
+}  // namespace zorvik_test::controller_test::rate_test

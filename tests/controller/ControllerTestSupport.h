@@ -1,6 +1,7 @@
 // Helpers shared by the controller tests: one traits struct per group, so that typed tests run
 // the same property on SO(3) (RotationController) and SE(3) (HTransformController); random states;
-// motion along a body velocity; and a Runge-Kutta integrator on the group for closed loops.
+// motion along a body velocity; and a Runge-Kutta integrator on the group for closed loops. The
+// comparisons are those of support/MatrixNear.h.
 #ifndef ZORVIK_TEST_CONTROLLER_SUPPORT_H
 #define ZORVIK_TEST_CONTROLLER_SUPPORT_H
 
@@ -11,33 +12,17 @@
 #include <cmath>
 #include <random>
 
-namespace controller_test {
+#include "support/MatrixNear.h"
+#include "support/Random.h"
+#include "support/SpatialAlgebra.h"
+
+namespace zorvik_test::controller_test {
 
 using namespace LieGroup;
 using ZorvikFoundation::HTransformController;
 using ZorvikFoundation::RotationController;
 
 typedef std::mt19937 Rng;
-
-inline double uniform(Rng& g, double lo, double hi) {
-  return std::uniform_real_distribution<double>(lo, hi)(g);
-}
-inline Eigen::Vector3d randomUnit(Rng& g) {
-  Eigen::Vector3d u;
-  do {
-    u << uniform(g, -1, 1), uniform(g, -1, 1), uniform(g, -1, 1);
-  } while (u.norm() < 0.1 || u.norm() > 1);
-  return u.normalized();
-}
-// Rotation by `angle` about a random axis, built with Eigen's AngleAxis.
-inline Rotation randomRotation(Rng& g, double angle) {
-  return Rotation(Eigen::AngleAxisd(angle, randomUnit(g)).toRotationMatrix());
-}
-inline Eigen::Matrix3d skew(const Eigen::Vector3d& a) {
-  Eigen::Matrix3d m;
-  m << 0, -a(2), a(1), a(2), 0, -a(0), -a(1), a(0), 0;
-  return m;
-}
 
 // Rotation about z by b, and the differential of exp at (0, 0, b) in closed form: it fixes z and
 // acts on the x-y plane as (sin b / b) I + ((1 - cos b) / b) [z]:
@@ -74,8 +59,8 @@ struct SO3 {
   // ad(x) y = x x y.
   static Mat ad(const Vec& x) { return skew(x); }
   // A pose at rotation angle `angle` from the identity (with an offset for SE(3)).
-  static Pos randomPose(Rng& g, double angle) { return randomRotation(g, angle); }
-  static Vec randomVec(Rng& g, double scale) { return scale * randomUnit(g); }
+  static Pos randomPose(Rng& g, double angle) { return Rotation(randomRotation(g, angle)); }
+  static Vec randomVec(Rng& g, double scale) { return scale * randomUnitVector(g); }
 
   // The force terms of the impedance and compliance laws seen on the relative velocity (see the
   // controller header): with the moment error nt = nd - Rtilde^T n and J = dexp(xi),
@@ -105,27 +90,16 @@ struct SE3 {
   static Pos inverse(const Pos& a) { return a.inverse(); }
   static Vec rateOfChart(const Vec& u, const Vec& v) { return Twist(-u).dexp_inv() * v; }
   // Ad(a) and its inverse as 6x6 matrices, and the dual action on wrenches.
-  static Mat Ad(const Pos& a) {
-    Mat m;
-    m << a.R(), skew(a.r()) * a.R(), Eigen::Matrix3d::Zero(), a.R();
-    return m;
-  }
-  static Vec velToParent(const Pos& a, const Vec& v) { return Ad(a) * v; }
-  static Vec velToChild(const Pos& a, const Vec& v) { return Ad(inverse(a)) * v; }
-  static Vec forceToChild(const Pos& a, const Vec& f) { return Ad(a).transpose() * f; }
-  // ad(x) = [[ [w], [v] ], [0, [w]]] for x = (v, w).
-  static Mat ad(const Vec& x) {
-    Mat m;
-    m << skew(x.tail<3>()), skew(x.head<3>()), Eigen::Matrix3d::Zero(), skew(x.tail<3>());
-    return m;
-  }
+  static Vec velToParent(const Pos& a, const Vec& v) { return adjoint(a) * v; }
+  static Vec velToChild(const Pos& a, const Vec& v) { return adjoint(inverse(a)) * v; }
+  static Vec forceToChild(const Pos& a, const Vec& f) { return adjoint(a).transpose() * f; }
+  static Mat ad(const Vec& x) { return adMatrix(x); }
   static Pos randomPose(Rng& g, double angle) {
-    const Eigen::Vector3d p(uniform(g, -1, 1), uniform(g, -1, 1), uniform(g, -1, 1));
-    return HTransform(randomRotation(g, angle), p);
+    return HTransform(randomRotation(g, angle), randomMatrix<3>(g));
   }
   static Vec randomVec(Rng& g, double scale) {
     Vec x;
-    x << scale * randomUnit(g), scale * randomUnit(g);
+    x << scale * randomUnitVector(g), scale * randomUnitVector(g);
     return x;
   }
 
@@ -237,18 +211,6 @@ void rk4Step(typename G::Pos& X, double dt, Velocity vel) {
   X = G::compose(X0, G::exp(dt / 6 * (du[0] + 2 * du[1] + 2 * du[2] + du[3])));
 }
 
-// |a - b| <= tol * max(1, |b|): a relative tolerance for large values, absolute for small ones.
-inline ::testing::AssertionResult vecNear(const char* a_expr, const char* b_expr, const char*,
-                                          const Eigen::MatrixXd& a, const Eigen::MatrixXd& b,
-                                          double tol) {
-  const double d = (a - b).norm();
-  if (d <= tol * std::max(1.0, b.norm())) return ::testing::AssertionSuccess();
-  return ::testing::AssertionFailure()
-         << "|" << a_expr << " - " << b_expr << "| = " << d << "\n  " << a_expr << " = "
-         << a.transpose() << "\n  " << b_expr << " = " << b.transpose();
-}
-#define EXPECT_VEC_NEAR(a, b, tol) EXPECT_PRED_FORMAT3(::controller_test::vecNear, a, b, tol)
-
-}  // namespace controller_test
+}  // namespace zorvik_test::controller_test
 
 #endif

@@ -2,8 +2,7 @@
 // measured frame, and the map of the wrench error.
 #include "ControllerTestSupport.h"
 
-namespace controller_test {
-namespace {
+namespace zorvik_test::controller_test::htransform_controller_test {
 
 typedef Eigen::Matrix<double, 6, 1> Vec6;
 
@@ -11,12 +10,12 @@ typedef Eigen::Matrix<double, 6, 1> Vec6;
 // error, expressed in the frame of T.
 TEST(HTransformController, PureTranslationErrorIsThePositionErrorInTheMeasuredFrame) {
   Rng g(60);
-  const Rotation R = randomRotation(g, 2.5);
+  const Rotation R(randomRotation(g, 2.5));
   const Eigen::Vector3d r(0.3, -1.2, 0.7), rd(-0.4, 0.5, 2.0);
   Vec6 lambda, expected;
   HTransformController().error(HTransform(R, r), HTransform(R, rd), lambda);
   expected << R.transpose() * (rd - r), Eigen::Vector3d::Zero();
-  EXPECT_VEC_NEAR(lambda, expected, 1e-12);
+  EXPECT_MATRIX_CLOSE(lambda, expected, 1e-12);
 }
 
 // A screw motion along the measured frame's own z axis, by phi about and d along it, has the
@@ -29,7 +28,7 @@ TEST(HTransformController, ScrewAlongTheMeasuredZAxisGivesItsAngleAndPitch) {
     Vec6 lambda, expected;
     HTransformController().error(T, T.cascade(screw), lambda);
     expected << 0, 0, 0.6, 0, 0, phi;
-    EXPECT_VEC_NEAR(lambda, expected, 1e-12) << "phi = " << phi;
+    EXPECT_MATRIX_CLOSE(lambda, expected, 1e-12) << "phi = " << phi;
   }
 }
 
@@ -40,16 +39,16 @@ TEST(HTransformController, WrenchErrorIsMappedByTheDifferentialOnBothHalves) {
   for (const double b : {1.2, 2.9}) {
     const HTransform T(randomRotation(g, 2.0), Eigen::Vector3d(0.2, 0.1, -0.3));
     const HTransform Td = T.cascade(HTransform(rotationAboutZ(b), Eigen::Vector3d::Zero()));
-    const Wrench F(2 * randomUnit(g), randomUnit(g)), Fd(2 * randomUnit(g), randomUnit(g));
+    const Wrench F(2 * randomUnitVector(g), randomUnitVector(g)),
+        Fd(2 * randomUnitVector(g), randomUnitVector(g));
     HTransformController c;
     Vec6 Vref, Vdotref, lambda, lambdadot, gamma, expected;
     c.refImpedanceAcceleration(T, Twist(), Td, Twist(), Twist(), F, Fd, Vref, Vdotref, lambda,
                                lambdadot, gamma);
     const Eigen::Matrix3d Rz = rotationAboutZ(b), J = dexpAboutZ(b);
     expected << J * (Fd.f() - Rz.transpose() * F.f()), J * (Fd.n() - Rz.transpose() * F.n());
-    EXPECT_VEC_NEAR(gamma, expected, 1e-12) << "b = " << b;
+    EXPECT_MATRIX_CLOSE(gamma, expected, 1e-12) << "b = " << b;
   }
 }
 
-}  // namespace
-}  // namespace controller_test
+}  // namespace zorvik_test::controller_test::htransform_controller_test

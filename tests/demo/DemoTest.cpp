@@ -3,7 +3,6 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
-#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -12,25 +11,14 @@
 #include <string>
 #include <vector>
 
+#include "support/Process.h"
+
 namespace {
 
 namespace fs = std::filesystem;
 
-struct DemoRun {
-  int status;
-  std::string output;
-};
-
-DemoRun runDemo(const std::string& args) {
-  const std::string command = std::string(ZORVIK_DEMO_PATH) + " " + args + " 2>&1";
-  FILE* pipe = popen(command.c_str(), "r");
-  DemoRun run{-1, ""};
-  if (!pipe) return run;
-  char buffer[512];
-  while (fgets(buffer, sizeof buffer, pipe)) run.output += buffer;
-  const int raw = pclose(pipe);
-  run.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
-  return run;
+zorvik_test::CommandResult runDemo(const std::string& args) {
+  return zorvik_test::runCommand(std::string(ZORVIK_DEMO_PATH) + " " + args + " 2>&1");
 }
 
 std::map<std::string, double> readSummary(const fs::path& dir) {
@@ -62,7 +50,8 @@ std::vector<double> rowAt(const fs::path& dir, double t) {
 }
 
 fs::path tempDir(const std::string& name) {
-  const fs::path dir = fs::temp_directory_path() / ("zorvik_demo_test_" + name + "_" + std::to_string(::getpid()));
+  const fs::path dir =
+      fs::temp_directory_path() / ("zorvik_demo_test_" + name + "_" + std::to_string(::getpid()));
   fs::remove_all(dir);
   return dir;
 }
@@ -73,7 +62,7 @@ const char* kShortRun = "--duration 1.8 --contact 1.2 1.6 --no-plot";
 
 TEST(Demo, DetectsContactPromptlyWithoutFalseAlarms) {
   const fs::path out = tempDir("mismatch");
-  const DemoRun run = runDemo(std::string(kShortRun) + " --out " + out.string());
+  const zorvik_test::CommandResult run = runDemo(std::string(kShortRun) + " --out " + out.string());
   ASSERT_EQ(run.status, 0) << run.output;
   const auto s = readSummary(out);
   EXPECT_GE(s.at("detect_delay"), 0.0) << run.output;
@@ -83,17 +72,18 @@ TEST(Demo, DetectsContactPromptlyWithoutFalseAlarms) {
   EXPECT_NE(run.output.find("model mismatch's bias"), std::string::npos);
   EXPECT_NE(run.output.find("unmodelled"), std::string::npos);
   // Tracking outside contact. With a stiffness of 400 1/s^2 the unmodelled 0.3 kg payload
-  // (2.9 N of weight) is held with an offset of about 2.9 N / (400 1/s^2 * Lambda), Lambda being the
-  // hand's apparent mass (a few kg for the Panda): a few millimetres. 1 cm and 5 degrees bound it
-  // with margin while still catching a controller that does not track at all (the figure eight is
-  // 2 x 9 cm wide).
+  // (2.9 N of weight) is held with an offset of about 2.9 N / (400 1/s^2 * Lambda), Lambda being
+  // the hand's apparent mass (a few kg for the Panda): a few millimetres. 1 cm and 5 degrees bound
+  // it with margin while still catching a controller that does not track at all (the figure eight
+  // is 2 x 9 cm wide).
   EXPECT_LT(s.at("pos_free_max"), 0.010) << run.output;
   EXPECT_LT(s.at("rot_free_max"), 5.0 * M_PI / 180) << run.output;
 }
 
 TEST(Demo, ObserverMatchesTrueContactTorqueWithExactModel) {
   const fs::path exact = tempDir("exact"), mismatch = tempDir("mismatch2");
-  const DemoRun run = runDemo(std::string(kShortRun) + " --no-mismatch --out " + exact.string());
+  const zorvik_test::CommandResult run =
+      runDemo(std::string(kShortRun) + " --no-mismatch --out " + exact.string());
   ASSERT_EQ(run.status, 0) << run.output;
   const auto s = readSummary(exact);
   EXPECT_LE(s.at("detect_delay"), 0.020) << run.output;
@@ -118,7 +108,8 @@ TEST(Demo, ObserverMatchesTrueContactTorqueWithExactModel) {
   EXPECT_GE(checked, 1);
 
   // The mismatch adds a visible bias outside contact.
-  const DemoRun withMismatch = runDemo(std::string(kShortRun) + " --out " + mismatch.string());
+  const zorvik_test::CommandResult withMismatch =
+      runDemo(std::string(kShortRun) + " --out " + mismatch.string());
   ASSERT_EQ(withMismatch.status, 0);
   EXPECT_GT(readSummary(mismatch).at("obs_err_free"), 2 * s.at("obs_err_free"));
 }
@@ -135,17 +126,18 @@ TEST(Demo, BadOptionsAndFilesExitWithStatusTwo) {
       {std::string("--urdf ") + ZORVIK_TEST_DATA_DIR + "/robots/panda.urdf", "panda.urdf"},
   };
   for (const auto& [args, message] : cases) {
-    const DemoRun run = runDemo("--no-plot --out " + out.string() + " " + args);
+    const zorvik_test::CommandResult run = runDemo("--no-plot --out " + out.string() + " " + args);
     EXPECT_EQ(run.status, 2) << args << ": " << run.output;
     EXPECT_NE(run.output.find(message), std::string::npos) << args << ": " << run.output;
     // One line, and nothing written.
-    EXPECT_EQ(std::count(run.output.begin(), run.output.end(), '\n'), 1) << args << ": " << run.output;
+    EXPECT_EQ(std::count(run.output.begin(), run.output.end(), '\n'), 1)
+        << args << ": " << run.output;
     EXPECT_FALSE(fs::exists(out)) << args;
   }
 }
 
 TEST(Demo, HelpDescribesEveryOption) {
-  const DemoRun run = runDemo("--help");
+  const zorvik_test::CommandResult run = runDemo("--help");
   EXPECT_EQ(run.status, 0);
   for (const char* option : {"--urdf", "--duration", "--rate", "--out", "--no-plot", "--help"})
     EXPECT_NE(run.output.find(option), std::string::npos) << option;

@@ -1,7 +1,6 @@
-// Shared pieces of the dynamics tests: the sizes the tests are typed over, the set of robots each
-// property is checked on, state setters, independent reference quantities (kinetic and potential
-// energy, the mass matrix assembled from the body Jacobians, the 6x6 bracket matrix) and a matrix
-// comparison that reports the largest deviation.
+// Shared pieces of the dynamics tests: the set of robots each property is checked on, the state on
+// a trajectory, and independent reference quantities (kinetic and potential energy, the mass matrix
+// assembled from the body Jacobians).
 #ifndef ZORVIK_TEST_DYNAMICS_TEST_UTIL_H
 #define ZORVIK_TEST_DYNAMICS_TEST_UTIL_H
 
@@ -10,26 +9,18 @@
 #include <Vexo/VexoXD>
 #include <cmath>
 #include <random>
-#include <sstream>
 #include <string>
-#include <type_traits>
 
 #include "support/DynamicsRobots.h"
+#include "support/FiniteDifference.h"
+#include "support/JacobianWidths.h"
+#include "support/MatrixNear.h"
+#include "support/RandomLieGroup.h"
 #include "support/RandomRobot.h"
+#include "support/SpatialAlgebra.h"
 
 namespace zorvik_test {
 namespace dyn {
-
-template <int N>
-using Size = std::integral_constant<int, N>;
-typedef ::testing::Types<Size<6>, Size<7>, Size<14>, Size<16>> Sizes;
-
-struct SizeName {
-  template <typename T>
-  static std::string GetName(int) {
-    return "N" + std::to_string(T::value);
-  }
-};
 
 // A gravity vector that is not aligned with any axis of the (randomly posed) base frame, so that a
 // missing or transposed rotation of gravity into the base frame shows.
@@ -41,63 +32,13 @@ double scale(const Eigen::MatrixBase<D>& a) {
   return 1.0 + a.cwiseAbs().maxCoeff();
 }
 
-// |a - b| <= tol entry by entry; the failure message gives the largest deviation and both values.
-template <typename A, typename B>
-::testing::AssertionResult near(const Eigen::MatrixBase<A>& a, const Eigen::MatrixBase<B>& b,
-                                double tol) {
-  const double dev = (a - b).cwiseAbs().maxCoeff();
-  if (dev <= tol && std::isfinite(dev)) return ::testing::AssertionSuccess();
-  std::ostringstream os;
-  os << "largest deviation " << dev << " > tolerance " << tol << "\nfirst:\n"
-     << a << "\nsecond:\n"
-     << b;
-  return ::testing::AssertionFailure() << os.str();
-}
-
-// Bitwise-equal values (same computation on the same state).
-template <typename A, typename B>
-::testing::AssertionResult same(const Eigen::MatrixBase<A>& a, const Eigen::MatrixBase<B>& b) {
-  if (a == b) return ::testing::AssertionSuccess();
-  std::ostringstream os;
-  os << "values differ by up to " << (a - b).cwiseAbs().maxCoeff() << "\nfirst:\n"
-     << a << "\nsecond:\n"
-     << b;
-  return ::testing::AssertionFailure() << os.str();
-}
-
-template <int N>
-typename VexoBaseXD<N>::JointVec randomVec(std::mt19937& rng, double range = 1.0) {
-  std::uniform_real_distribution<double> u(-range, range);
-  typename VexoBaseXD<N>::JointVec v;
-  for (int i = 0; i < N; ++i) v(i) = u(rng);
-  return v;
-}
-
 template <int N>
 typename VexoBaseXD<N>::JointVec unit(int i) {
   return VexoBaseXD<N>::JointVec::Unit(i);
 }
 
-inline Twist randomTwist(std::mt19937& rng, double range = 1.0) {
-  std::uniform_real_distribution<double> u(-range, range);
-  return Twist(u(rng), u(rng), u(rng), u(rng), u(rng), u(rng));
-}
-
-template <int N>
-void setState(VexoBaseXD<N>& m, const typename VexoBaseXD<N>::JointVec& q,
-              const typename VexoBaseXD<N>::JointVec& qdot) {
-  m.q() = q;
-  m.qdot() = qdot;
-  m.update(false);
-}
-
-template <int N>
-void randomState(VexoBaseXD<N>& m, std::mt19937& rng, double range = 1.0) {
-  setState<N>(m, randomVec<N>(rng, range), randomVec<N>(rng, range));
-}
-
-// The state at time t on the trajectory q(t) = q + t qdot + t^2/2 qddot, whose rate at t = 0 is qdot
-// and whose acceleration is qddot.
+// The state at time t on the trajectory q(t) = q + t qdot + t^2/2 qddot, whose rate at t = 0 is
+// qdot and whose acceleration is qddot.
 template <int N>
 void setTrajectoryState(VexoBaseXD<N>& m, const typename VexoBaseXD<N>::JointVec& q,
                         const typename VexoBaseXD<N>::JointVec& qdot,
@@ -177,22 +118,6 @@ typename VexoBaseXD<N>::JointMat massFromJacobians(const VexoBaseXD<N>& m) {
   typename VexoBaseXD<N>::JointMat M = VexoBaseXD<N>::JointMat::Zero();
   for (int k = 0; k <= N; ++k) M += m.J(k).transpose() * m.body(k).inertia() * m.J(k);
   return M;
-}
-
-inline Eigen::Matrix3d skew(const Eigen::Vector3d& a) {
-  Eigen::Matrix3d s;
-  s << 0, -a(2), a(1), a(2), 0, -a(0), -a(1), a(0), 0;
-  return s;
-}
-
-// ad(V) for V = (v, w): [[ [w], [v] ], [0, [w]]], the derivative of the adjoint action, built from
-// its definition rather than from the library's bracket.
-inline Matrix6d adMatrix(const Twist& V) {
-  Matrix6d a = Matrix6d::Zero();
-  a.topLeftCorner<3, 3>() = skew(V.w());
-  a.topRightCorner<3, 3>() = skew(V.v());
-  a.bottomRightCorner<3, 3>() = skew(V.w());
-  return a;
 }
 
 // A model made of another model's bodies and joints, with the protected Jacobian-derivative refresh

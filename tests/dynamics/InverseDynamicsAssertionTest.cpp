@@ -6,16 +6,14 @@
 //     one entry further), and that the joints' coordinates fit in N (the passes would otherwise
 //     read and write past the end of the joint vectors);
 //   - update() checks the same sum before it reads the coordinates.
-// The release build checks nothing: there the floating-base call on a fixed base runs and gives what
-// the fixed-base form gives for the same base acceleration.
+// The release build checks nothing: there the floating-base call on a fixed base runs and gives
+// what the fixed-base form gives for the same base acceleration.
 #include <Vexo/DynamicAnalysisXD>
 #include <Vexo/MomentumObserverXD>
 
 #include "DynamicsTestUtil.h"
 
-namespace zorvik_test {
-namespace dyn {
-namespace {
+namespace zorvik_test::dyn::inverse_dynamics_assertion_test {
 
 template <int N>
 void bodiesAndChain(VexoBaseXD<N>& m, std::vector<std::unique_ptr<Body>>& bodies) {
@@ -33,7 +31,7 @@ const char kFloatingOnly[] = "The base body should not have any joint, even the 
 
 template <typename T>
 class InverseDynamicsDeathTest : public ::testing::Test {};
-TYPED_TEST_SUITE(InverseDynamicsDeathTest, Sizes, SizeName);
+TYPED_TEST_SUITE(InverseDynamicsDeathTest, JacobianWidths, JacobianWidthNames);
 
 TYPED_TEST(InverseDynamicsDeathTest, FloatingBaseOverloadsRejectAFixedBase) {
   constexpr int N = TypeParam::value;
@@ -141,7 +139,7 @@ TYPED_TEST(InverseDynamicsDeathTest, CoordinatesBeyondNAreRejected) {
 
 template <typename T>
 class InverseDynamicsReleaseTest : public ::testing::Test {};
-TYPED_TEST_SUITE(InverseDynamicsReleaseTest, Sizes, SizeName);
+TYPED_TEST_SUITE(InverseDynamicsReleaseTest, JacobianWidths, JacobianWidthNames);
 
 // Without the check, the floating-base idyn on a fixed base uses the given base acceleration and
 // slices from offset 0 (the base joint has no coordinates here), so with the fixed base's own
@@ -152,15 +150,13 @@ TYPED_TEST(InverseDynamicsReleaseTest, FloatingBaseOverloadOnAFixedBaseRunsUnche
   RandomRobot<N> r(62);
   VexoBaseXD<N>& m = r.model();
   randomState<N>(m, r.rng());
-  const JointVec qddot = randomVec<N>(r.rng());
+  const JointVec qddot = randomMatrix<N>(r.rng());
   m.idyn(m.qdot(), qddot, gravity());
   const JointVec fixedTau = m.tau();
   m.idyn(Twist(), Twist(), m.qdot(), qddot, gravity());
-  EXPECT_TRUE(near(m.tau(), fixedTau, 1e-10 * scale(fixedTau)));
+  EXPECT_MATRIX_NEAR(m.tau(), fixedTau, 1e-10 * scale(fixedTau));
 }
 
 #endif
 
-}  // namespace
-}  // namespace dyn
-}  // namespace zorvik_test
+}  // namespace zorvik_test::dyn::inverse_dynamics_assertion_test

@@ -8,17 +8,16 @@
 // as the fixed base does.
 //
 // Tolerances: results that two exact routes must share agree to rounding, taken as 1e-10 times the
-// scale of the torques (sums over up to 16 bodies of products of order-one quantities). Central
-// differences with step h: the energy (of order 10 J) has rounding error eps E / h and truncation
-// error h^2 E''' / 6; with h = 1e-5 both stay below 1e-8, tolerance 1e-6 times the scale.
+// scale of the torques (sums over up to 16 bodies of products of order-one quantities). Five-point
+// central differences with step h: the energy (of order 10 J) has rounding error about 1.5 eps E /
+// h and truncation error h^4 E^(5) / 30; with h = 1e-5 both stay below 1e-8, tolerance 1e-6 times
+// the scale.
 #include <Vexo/VexoXD>
 
 #include "DynamicsTestUtil.h"
 #include "support/AllocationCounter.h"
 
-namespace zorvik_test {
-namespace dyn {
-namespace {
+namespace zorvik_test::dyn::inverse_dynamics_test {
 
 constexpr double kRoundTol = 1e-10;
 constexpr double kStep = 1e-5;
@@ -26,7 +25,7 @@ constexpr double kFdTol = 1e-6;
 
 template <typename T>
 class InverseDynamicsTest : public ::testing::Test {};
-TYPED_TEST_SUITE(InverseDynamicsTest, Sizes, SizeName);
+TYPED_TEST_SUITE(InverseDynamicsTest, JacobianWidths, JacobianWidthNames);
 
 // tau(qdot, qddot) = M qddot + (terms without qddot): the change of the torques with the
 // acceleration is the mass matrix, which the stationary pass gives and the Jacobians confirm.
@@ -37,7 +36,7 @@ TYPED_TEST(InverseDynamicsTest, TorqueIsAffineInAccelerationWithTheMassMatrixAsS
     for (int s = 0; s < 2; ++s) {
       randomState<N>(m, rng);
       m.updateJacobian(true);
-      const JointVec qdot = m.qdot(), a = randomVec<N>(rng), b = randomVec<N>(rng);
+      const JointVec qdot = m.qdot(), a = randomMatrix<N>(rng), b = randomMatrix<N>(rng);
       const Vector3D g = gravity();
       m.idyn(qdot, JointVec::Zero(), g);
       const JointVec t0 = m.tau();
@@ -50,17 +49,17 @@ TYPED_TEST(InverseDynamicsTest, TorqueIsAffineInAccelerationWithTheMassMatrixAsS
       m.idyn(qdot, 2.5 * a, g);
       const JointVec t25a = m.tau();
       const double tol = kRoundTol * scale(ta) * scale(tb);
-      EXPECT_TRUE(near(tab - t0, (ta - t0) + (tb - t0), tol));
-      EXPECT_TRUE(near(t25a - t0, 2.5 * (ta - t0), tol));
+      EXPECT_MATRIX_NEAR(tab - t0, (ta - t0) + (tb - t0), tol);
+      EXPECT_MATRIX_NEAR(t25a - t0, 2.5 * (ta - t0), tol);
 
       m.idyn_momentum(a);
-      EXPECT_TRUE(near(m.tau(), ta - t0, tol));
-      EXPECT_TRUE(near(m.tau(), massFromJacobians<N>(m) * a, tol));
+      EXPECT_MATRIX_NEAR(m.tau(), ta - t0, tol);
+      EXPECT_MATRIX_NEAR(m.tau(), massFromJacobians<N>(m) * a, tol);
       // Without gravity only the constant part changes.
       m.idyn(qdot, a);
       const JointVec ta_free = m.tau();
       m.idyn(qdot, JointVec::Zero());
-      EXPECT_TRUE(near(ta_free - m.tau(), ta - t0, tol));
+      EXPECT_MATRIX_NEAR(ta_free - m.tau(), ta - t0, tol);
     }
   });
 }
@@ -69,39 +68,41 @@ TYPED_TEST(InverseDynamicsTest, AtRestOnlyGravityRemains) {
   constexpr int N = TypeParam::value;
   typedef typename VexoBaseXD<N>::JointVec JointVec;
   forEachRobot<N>(22, [](VexoBaseXD<N>& m, std::mt19937& rng) {
-    setState<N>(m, randomVec<N>(rng), JointVec::Zero());
+    setState<N>(m, randomMatrix<N>(rng), JointVec::Zero());
     const JointVec zero = JointVec::Zero();
     m.idyn_gravity(gravity());
     const JointVec G = m.tau();
     EXPECT_GT(G.norm(), 0.1);
     m.idyn(zero, zero, gravity());
-    EXPECT_TRUE(near(m.tau(), G, kRoundTol * scale(G)));
+    EXPECT_MATRIX_NEAR(m.tau(), G, kRoundTol * scale(G));
     m.idyn_passive(zero, zero, gravity());
-    EXPECT_TRUE(near(m.tau(), G, kRoundTol * scale(G)));
+    EXPECT_MATRIX_NEAR(m.tau(), G, kRoundTol * scale(G));
     m.tau().setConstant(1.0);
     m.idyn(zero, zero);
-    EXPECT_TRUE(same(m.tau(), zero));
+    EXPECT_MATRIX_EQ(m.tau(), zero);
     m.tau().setConstant(1.0);
     m.idyn_gravity(Vector3D::Zero());
-    EXPECT_TRUE(same(m.tau(), zero));
+    EXPECT_MATRIX_EQ(m.tau(), zero);
     // Gravity torques depend on the positions only.
-    m.qdot() = randomVec<N>(rng);
+    m.qdot() = randomMatrix<N>(rng);
     m.update(false);
     m.idyn_gravity(gravity());
-    EXPECT_TRUE(same(m.tau(), G));
+    EXPECT_MATRIX_EQ(m.tau(), G);
   });
 }
 
 // Along q(t) = q + t qdot + t^2/2 qddot the kinetic energy E = sum of 1/2 V_k^T I_k V_k changes at
 // the rate qdot^T (M qddot + 1/2 Mdot qdot) = qdot^T (tau - g): the power of the torques that do
-// not balance gravity. This holds for any inverse dynamics that is right, whatever the factorisation
-// of the velocity terms, and fails for a wrong sign, frame or missing term in the recursion.
+// not balance gravity. This holds for any inverse dynamics that is right, whatever the
+// factorisation of the velocity terms, and fails for a wrong sign, frame or missing term in the
+// recursion.
 TYPED_TEST(InverseDynamicsTest, KineticEnergyRateIsPowerOfTheNonGravityTorques) {
   constexpr int N = TypeParam::value;
   typedef typename VexoBaseXD<N>::JointVec JointVec;
   forEachRobot<N>(23, [](VexoBaseXD<N>& m, std::mt19937& rng) {
     for (int s = 0; s < 3; ++s) {
-      const JointVec q = randomVec<N>(rng), qdot = randomVec<N>(rng), qddot = randomVec<N>(rng);
+      const JointVec q = randomMatrix<N>(rng), qdot = randomMatrix<N>(rng),
+                     qddot = randomMatrix<N>(rng);
       setState<N>(m, q, qdot);
       m.idyn(qdot, qddot, gravity());
       const JointVec tau = m.tau();
@@ -110,12 +111,14 @@ TYPED_TEST(InverseDynamicsTest, KineticEnergyRateIsPowerOfTheNonGravityTorques) 
       m.idyn(qdot, qddot);
       EXPECT_NEAR(qdot.dot(m.tau()), power, kRoundTol * scale(tau));
 
-      setTrajectoryState<N>(m, q, qdot, qddot, kStep);
-      const double Ep = kineticEnergy<N>(m);
-      setTrajectoryState<N>(m, q, qdot, qddot, -kStep);
-      const double Em = kineticEnergy<N>(m);
-      const double rate = (Ep - Em) / (2 * kStep);
-      EXPECT_NEAR(power, rate, kFdTol * (1 + std::abs(rate) + Ep));
+      const double E = kineticEnergy<N>(m);
+      const double rate = centralDifference(
+          [&](double t) {
+            setTrajectoryState<N>(m, q, qdot, qddot, t);
+            return kineticEnergy<N>(m);
+          },
+          kStep);
+      EXPECT_NEAR(power, rate, kFdTol * (1 + std::abs(rate) + E));
     }
   });
 }
@@ -134,17 +137,17 @@ TYPED_TEST(InverseDynamicsTest, MomentumColumnsAreTheMassMatrixWhateverTheStored
       m.idyn_momentum(unit<N>(j));
       M1.col(j) = m.tau();
     }
-    m.qdot() = randomVec<N>(rng, 3.0);
+    m.qdot() = randomMatrix<N>(rng, 3.0);
     m.updateVelocity();
     for (int j = 0; j < N; ++j) {
       m.idyn_momentum(unit<N>(j));
       M2.col(j) = m.tau();
     }
-    EXPECT_TRUE(near(M1, Mref, kRoundTol * scale(Mref)));
-    EXPECT_TRUE(same(M1, M2));
+    EXPECT_MATRIX_NEAR(M1, Mref, kRoundTol * scale(Mref));
+    EXPECT_MATRIX_EQ(M1, M2);
     // p = M qdot in one pass.
     m.idyn_momentum(m.qdot());
-    EXPECT_TRUE(near(m.tau(), Mref * m.qdot(), kRoundTol * scale(Mref) * scale(m.qdot())));
+    EXPECT_MATRIX_NEAR(m.tau(), Mref * m.qdot(), kRoundTol * scale(Mref) * scale(m.qdot()));
   });
 }
 
@@ -156,21 +159,20 @@ TYPED_TEST(InverseDynamicsTest, GravityTorqueIsGradientOfPotentialEnergy) {
   typedef typename VexoBaseXD<N>::JointVec JointVec;
   forEachRobot<N>(25, [](VexoBaseXD<N>& m, std::mt19937& rng) {
     for (int s = 0; s < 2; ++s) {
-      const JointVec q = randomVec<N>(rng);
+      const JointVec q = randomMatrix<N>(rng);
       setState<N>(m, q, JointVec::Zero());
       m.idyn_gravity(gravity());
       const JointVec G = m.tau();
       JointVec grad;
-      for (int i = 0; i < N; ++i) {
-        m.q() = q + kStep * unit<N>(i);
-        m.update(true);
-        const double Up = potentialEnergy<N>(m, gravity());
-        m.q() = q - kStep * unit<N>(i);
-        m.update(true);
-        const double Um = potentialEnergy<N>(m, gravity());
-        grad(i) = (Up - Um) / (2 * kStep);
-      }
-      EXPECT_TRUE(near(G, grad, kFdTol * scale(G)));
+      for (int i = 0; i < N; ++i)
+        grad(i) = centralDifference(
+            [&](double t) {
+              m.q() = q + t * unit<N>(i);
+              m.update(true);
+              return potentialEnergy<N>(m, gravity());
+            },
+            kStep);
+      EXPECT_MATRIX_NEAR(G, grad, kFdTol * scale(G));
     }
   });
 }
@@ -183,15 +185,15 @@ TYPED_TEST(InverseDynamicsTest, PassiveFormWithActualRatesEqualsIdyn) {
   forEachRobot<N>(26, [](VexoBaseXD<N>& m, std::mt19937& rng) {
     for (int s = 0; s < 2; ++s) {
       randomState<N>(m, rng);
-      const JointVec qdot = m.qdot(), qddot = randomVec<N>(rng);
+      const JointVec qdot = m.qdot(), qddot = randomMatrix<N>(rng);
       m.idyn(qdot, qddot, gravity());
       const JointVec tau = m.tau();
       m.idyn_passive(qdot, qddot, gravity());
-      EXPECT_TRUE(near(m.tau(), tau, kRoundTol * scale(tau)));
+      EXPECT_MATRIX_NEAR(m.tau(), tau, kRoundTol * scale(tau));
       m.idyn(qdot, qddot);
       const JointVec tau_free = m.tau();
       m.idyn_passive(qdot, qddot);
-      EXPECT_TRUE(near(m.tau(), tau_free, kRoundTol * scale(tau)));
+      EXPECT_MATRIX_NEAR(m.tau(), tau_free, kRoundTol * scale(tau));
     }
   });
 }
@@ -206,8 +208,8 @@ TYPED_TEST(InverseDynamicsTest, PassiveFormIsLinearInTheReferenceValuesBesidesGr
     const Vector3D g = gravity();
     m.idyn_gravity(g);
     const JointVec G = m.tau();
-    const JointVec x1 = randomVec<N>(rng), y1 = randomVec<N>(rng);
-    const JointVec x2 = randomVec<N>(rng), y2 = randomVec<N>(rng);
+    const JointVec x1 = randomMatrix<N>(rng), y1 = randomMatrix<N>(rng);
+    const JointVec x2 = randomMatrix<N>(rng), y2 = randomMatrix<N>(rng);
     const double a = 0.7, b = -1.9;
     m.idyn_passive(x1, y1, g);
     const JointVec t1 = m.tau() - G;
@@ -217,16 +219,16 @@ TYPED_TEST(InverseDynamicsTest, PassiveFormIsLinearInTheReferenceValuesBesidesGr
     const JointVec t12 = m.tau() - G;
     m.idyn_passive(JointVec::Zero(), JointVec::Zero(), g);
     const double tol = kRoundTol * scale(t1) * scale(t2) * 4;
-    EXPECT_TRUE(near(m.tau(), G, tol));
-    EXPECT_TRUE(near(t12, a * t1 + b * t2, tol));
+    EXPECT_MATRIX_NEAR(m.tau(), G, tol);
+    EXPECT_MATRIX_NEAR(t12, a * t1 + b * t2, tol);
     m.idyn_passive(a * x1 + b * x2, a * y1 + b * y2);
-    EXPECT_TRUE(near(m.tau(), t12, tol));
+    EXPECT_MATRIX_NEAR(m.tau(), t12, tol);
     // The part in qddot_r is the mass matrix.
     m.idyn_passive(x1, y1);
     const JointVec t_xy = m.tau();
     m.idyn_passive(x1, JointVec::Zero());
     m.updateJacobian(true);
-    EXPECT_TRUE(near(t_xy - m.tau(), massFromJacobians<N>(m) * y1, tol));
+    EXPECT_MATRIX_NEAR(t_xy - m.tau(), massFromJacobians<N>(m) * y1, tol);
   });
 }
 
@@ -253,35 +255,37 @@ TYPED_TEST(InverseDynamicsTest, FloatingBaseFormsMatchTheFixedBaseMovingTheSameW
       platform.acc = A0;
       twin.baseJoint().Tadj() = T0;
       twin.baseJoint().Vadj() = V0;
-      const JointVec q = randomVec<N>(rng), qdot = randomVec<N>(rng), qddot = randomVec<N>(rng);
-      const JointVec qr = randomVec<N>(rng), qddr = randomVec<N>(rng), x = randomVec<N>(rng);
+      const JointVec q = randomMatrix<N>(rng), qdot = randomMatrix<N>(rng),
+                     qddot = randomMatrix<N>(rng);
+      const JointVec qr = randomMatrix<N>(rng), qddr = randomMatrix<N>(rng),
+                     x = randomMatrix<N>(rng);
       setState<N>(fixed, q, qdot);
       setState<N>(floating, q, qdot);
-      for (int k = 0; k <= N; ++k) ASSERT_TRUE(same(floating.body(k).V(), fixed.body(k).V()));
+      for (int k = 0; k <= N; ++k) ASSERT_MATRIX_EQ(floating.body(k).V(), fixed.body(k).V());
 
       fixed.idyn(qdot, qddot, g);
       const JointVec tau = fixed.tau();
       floating.idyn(V0, A0, qdot, qddot, g);
       const double tol = kRoundTol * scale(tau);
-      EXPECT_TRUE(near(floating.tau(), tau, tol));
+      EXPECT_MATRIX_NEAR(floating.tau(), tau, tol);
 
       fixed.idyn(qdot, qddot);
       floating.idyn(V0, A0, qdot, qddot);
-      EXPECT_TRUE(near(floating.tau(), fixed.tau(), tol));
+      EXPECT_MATRIX_NEAR(floating.tau(), fixed.tau(), tol);
 
       fixed.idyn_passive(qr, qddr, g);
       floating.idyn_passive(V0, A0, qr, qddr, g);
-      EXPECT_TRUE(near(floating.tau(), fixed.tau(), tol));
+      EXPECT_MATRIX_NEAR(floating.tau(), fixed.tau(), tol);
       fixed.idyn_passive(qr, qddr);
       floating.idyn_passive(V0, A0, qr, qddr);
-      EXPECT_TRUE(near(floating.tau(), fixed.tau(), tol));
+      EXPECT_MATRIX_NEAR(floating.tau(), fixed.tau(), tol);
       // The floating passive form with the actual base twist and rates is the ordinary one.
       floating.idyn_passive(V0, A0, qdot, qddot, g);
-      EXPECT_TRUE(near(floating.tau(), tau, tol));
+      EXPECT_MATRIX_NEAR(floating.tau(), tau, tol);
 
       fixed.idyn_momentum(x);
       floating.idyn_momentum(Twist(), x);
-      EXPECT_TRUE(near(floating.tau(), fixed.tau(), tol));
+      EXPECT_MATRIX_NEAR(floating.tau(), fixed.tau(), tol);
     }
     fixed.addJoint(0, rigidBase);
   });
@@ -297,16 +301,16 @@ TYPED_TEST(InverseDynamicsTest, FloatingBaseIdynIgnoresItsTwistArgument) {
     twin.baseJoint().Tadj() = randomPose(rng, 1.0);
     twin.baseJoint().Vadj() = randomTwist(rng);
     randomState<N>(m, rng);
-    const JointVec qdot = m.qdot(), qddot = randomVec<N>(rng);
+    const JointVec qdot = m.qdot(), qddot = randomMatrix<N>(rng);
     const Twist A = randomTwist(rng);
     m.idyn(Twist(), A, qdot, qddot, gravity());
     const JointVec t1 = m.tau();
     m.idyn(randomTwist(rng, 5.0), A, qdot, qddot, gravity());
-    EXPECT_TRUE(same(m.tau(), t1));
+    EXPECT_MATRIX_EQ(m.tau(), t1);
     m.idyn(Twist(), A, qdot, qddot);
     const JointVec t2 = m.tau();
     m.idyn(randomTwist(rng, 5.0), A, qdot, qddot);
-    EXPECT_TRUE(same(m.tau(), t2));
+    EXPECT_MATRIX_EQ(m.tau(), t2);
     // The base's own velocity does matter.
     twin.baseJoint().Vadj() = randomTwist(rng);
     m.update(false);
@@ -326,7 +330,7 @@ TYPED_TEST(InverseDynamicsTest, FloatingMomentumIsInverseDynamicsAtRest) {
     twin.baseJoint().Tadj() = randomPose(rng, 1.0);
     twin.baseJoint().Vadj() = randomTwist(rng);
     randomState<N>(m, rng);
-    const JointVec x = randomVec<N>(rng);
+    const JointVec x = randomMatrix<N>(rng);
     const Twist A = randomTwist(rng);
     m.idyn_momentum(A, x);  // with the model moving
     const JointVec moving = m.tau();
@@ -334,11 +338,11 @@ TYPED_TEST(InverseDynamicsTest, FloatingMomentumIsInverseDynamicsAtRest) {
     m.qdot().setZero();
     m.update(false);
     m.idyn(Twist(), A, JointVec::Zero(), x);
-    EXPECT_TRUE(near(moving, m.tau(), kRoundTol * scale(moving)));
+    EXPECT_MATRIX_NEAR(moving, m.tau(), kRoundTol * scale(moving));
     m.idyn_momentum(A, JointVec::Zero());
     const JointVec baseOnly = m.tau();
     m.idyn_momentum(Twist(), x);
-    EXPECT_TRUE(near(moving, baseOnly + m.tau(), kRoundTol * scale(moving)));
+    EXPECT_MATRIX_NEAR(moving, baseOnly + m.tau(), kRoundTol * scale(moving));
   });
 }
 
@@ -348,7 +352,7 @@ TYPED_TEST(InverseDynamicsTest, InverseDynamicsDoesNotAllocate) {
   RandomRobot<N> r(31, true);
   VexoBaseXD<N>& m = r.model();
   randomState<N>(m, r.rng());
-  const JointVec a = randomVec<N>(r.rng()), b = randomVec<N>(r.rng());
+  const JointVec a = randomMatrix<N>(r.rng()), b = randomMatrix<N>(r.rng());
   const Vector3D g = gravity();
   EXPECT_NO_ALLOCATION(m.idyn(a, b, g));
   EXPECT_NO_ALLOCATION(m.idyn(a, b));
@@ -369,6 +373,4 @@ TYPED_TEST(InverseDynamicsTest, InverseDynamicsDoesNotAllocate) {
   EXPECT_TRUE(f.tau().allFinite());
 }
 
-}  // namespace
-}  // namespace dyn
-}  // namespace zorvik_test
+}  // namespace zorvik_test::dyn::inverse_dynamics_test

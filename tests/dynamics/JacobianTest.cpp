@@ -1,24 +1,22 @@
 // Body Jacobians J_k, their derivatives Jdot_k and the body accelerations Vdot(k) of VexoBaseXD<N>.
 //
 // Column c of J_k is body k's twist (body frame) per unit rate of coordinate c, so J_k qdot is the
-// body twist the forward kinematics computes; Jdot_k is the time derivative of J_k along the motion,
-// and J_k qddot + Jdot_k qdot the time derivative of body k's twist (in its own frame). Both are
-// checked against forward kinematics and central finite differences, on chains and trees with
-// joints of 0 to 6 coordinates.
+// body twist the forward kinematics computes; Jdot_k is the time derivative of J_k along the
+// motion, and J_k qddot + Jdot_k qdot the time derivative of body k's twist (in its own frame).
+// Both are checked against forward kinematics and central finite differences, on chains and trees
+// with joints of 0 to 6 coordinates.
 //
-// Tolerances: central differences with step h have a truncation error O(h^2) and a rounding error
-// O(eps/h) times the magnitude of the differentiated quantity. With h = 1e-6 and entries of order
-// one (links of a few decimetres, rates up to 1) both stay below 1e-8; a wrong sign, frame or missing
-// term changes the result at order one. The tolerances 1e-7 times the scale leave a wide margin
-// over the first and none for a real fault.
+// Tolerances: five-point central differences with step h have a truncation error O(h^4) and a
+// rounding error of about 1.5 eps/h times the magnitude of the differentiated quantity. With
+// h = 1e-6 and entries of order one (links of a few decimetres, rates up to 1) both stay below
+// 1e-8; a wrong sign, frame or missing term changes the result at order one. The tolerances 1e-7
+// times the scale leave a wide margin over the first and none for a real fault.
 #include <Vexo/VexoXD>
 
 #include "DynamicsTestUtil.h"
 #include "support/AllocationCounter.h"
 
-namespace zorvik_test {
-namespace dyn {
-namespace {
+namespace zorvik_test::dyn::jacobian_test {
 
 constexpr double kStep = 1e-6;
 constexpr double kFdTol = 1e-7;
@@ -27,7 +25,7 @@ constexpr double kRoundTol = 1e-12;
 
 template <typename T>
 class JacobianTest : public ::testing::Test {};
-TYPED_TEST_SUITE(JacobianTest, Sizes, SizeName);
+TYPED_TEST_SUITE(JacobianTest, JacobianWidths, JacobianWidthNames);
 
 TYPED_TEST(JacobianTest, JacobianTimesRateIsBodyTwist) {
   constexpr int N = TypeParam::value;
@@ -38,14 +36,14 @@ TYPED_TEST(JacobianTest, JacobianTimesRateIsBodyTwist) {
       // The base joint is rigid, so the base is at rest and every twist comes from the joints.
       for (int k = 0; k <= N; ++k) {
         SCOPED_TRACE("body " + std::to_string(k));
-        EXPECT_TRUE(near(m.J(k) * m.qdot(), m.body(k).V(), kRoundTol * scale(m.body(k).V())));
+        EXPECT_MATRIX_NEAR(m.J(k) * m.qdot(), m.body(k).V(), kRoundTol * scale(m.body(k).V()));
       }
       // The position-only update gives the same Jacobians.
       typename VexoBaseXD<N>::JointJac J[N + 1];
       for (int k = 0; k <= N; ++k) J[k] = m.J(k);
       m.update(true);
       m.updateJacobian(true);
-      for (int k = 0; k <= N; ++k) EXPECT_TRUE(same(m.J(k), J[k]));
+      for (int k = 0; k <= N; ++k) EXPECT_MATRIX_EQ(m.J(k), J[k]);
     }
   });
 }
@@ -60,12 +58,12 @@ TYPED_TEST(JacobianTest, BaseJacobianAndItsDerivativeAreZero) {
     m.J(0).setConstant(3.0);
     m.Jdot(0).setConstant(-2.0);
     m.updateJacobian(false);
-    EXPECT_TRUE(same(m.J(0), JointJac::Zero()));
-    EXPECT_TRUE(same(m.Jdot(0), JointJac::Zero()));
-    EXPECT_TRUE(near(m.J(N) * m.qdot(), m.body(N).V(), kRoundTol * scale(m.body(N).V())));
+    EXPECT_MATRIX_EQ(m.J(0), JointJac::Zero());
+    EXPECT_MATRIX_EQ(m.Jdot(0), JointJac::Zero());
+    EXPECT_MATRIX_NEAR(m.J(N) * m.qdot(), m.body(N).V(), kRoundTol * scale(m.body(N).V()));
     m.J(0).setConstant(3.0);
     m.updateJacobian(true);
-    EXPECT_TRUE(same(m.J(0), JointJac::Zero()));
+    EXPECT_MATRIX_EQ(m.J(0), JointJac::Zero());
   });
 }
 
@@ -101,25 +99,22 @@ TYPED_TEST(JacobianTest, DerivativeIsFiniteDifferenceOfJacobianAlongTheMotion) {
   typedef typename VexoBaseXD<N>::JointJac JointJac;
   forEachRobot<N>(14, [](VexoBaseXD<N>& m, std::mt19937& rng) {
     for (int s = 0; s < 2; ++s) {
-      const JointVec q = randomVec<N>(rng), qdot = randomVec<N>(rng);
+      const JointVec q = randomMatrix<N>(rng), qdot = randomMatrix<N>(rng);
       setState<N>(m, q, qdot);
       m.updateJacobian(false);
       JointJac Jdot[N + 1];
       for (int k = 0; k <= N; ++k) Jdot[k] = m.Jdot(k);
-
-      JointJac Jp[N + 1], Jm[N + 1];
-      m.q() = q + kStep * qdot;
-      m.update(true);
-      m.updateJacobian(true);
-      for (int k = 0; k <= N; ++k) Jp[k] = m.J(k);
-      m.q() = q - kStep * qdot;
-      m.update(true);
-      m.updateJacobian(true);
-      for (int k = 0; k <= N; ++k) Jm[k] = m.J(k);
       for (int k = 0; k <= N; ++k) {
         SCOPED_TRACE("body " + std::to_string(k));
-        const JointJac fd = (Jp[k] - Jm[k]) / (2 * kStep);
-        EXPECT_TRUE(near(Jdot[k], fd, kFdTol * scale(fd)));
+        const JointJac fd = centralDifference(
+            [&](double t) -> JointJac {
+              m.q() = q + t * qdot;
+              m.update(true);
+              m.updateJacobian(true);
+              return m.J(k);
+            },
+            kStep);
+        EXPECT_MATRIX_NEAR(Jdot[k], fd, kFdTol * scale(fd));
       }
     }
   });
@@ -132,28 +127,30 @@ TYPED_TEST(JacobianTest, BodyAccelerationIsFiniteDifferenceOfBodyTwist) {
   typedef typename VexoBaseXD<N>::JointVec JointVec;
   forEachRobot<N>(15, [](VexoBaseXD<N>& m, std::mt19937& rng) {
     for (int s = 0; s < 2; ++s) {
-      const JointVec q = randomVec<N>(rng), qdot = randomVec<N>(rng), qddot = randomVec<N>(rng);
+      const JointVec q = randomMatrix<N>(rng), qdot = randomMatrix<N>(rng),
+                     qddot = randomMatrix<N>(rng);
       setState<N>(m, q, qdot);
       m.qddot() = qddot;
       m.updateJacobian(false);
-      Twist A[N + 1], Vp[N + 1], Vm[N + 1];
+      Twist A[N + 1];
       for (int k = 0; k <= N; ++k) A[k] = m.Vdot(k);
-      setTrajectoryState<N>(m, q, qdot, qddot, kStep);
-      for (int k = 0; k <= N; ++k) Vp[k] = m.body(k).V();
-      setTrajectoryState<N>(m, q, qdot, qddot, -kStep);
-      for (int k = 0; k <= N; ++k) Vm[k] = m.body(k).V();
       for (int k = 0; k <= N; ++k) {
         SCOPED_TRACE("body " + std::to_string(k));
-        const Twist fd = (Vp[k] - Vm[k]) / (2 * kStep);
-        EXPECT_TRUE(near(A[k], fd, kFdTol * scale(fd)));
+        const Twist fd = centralDifference(
+            [&](double t) -> Twist {
+              setTrajectoryState<N>(m, q, qdot, qddot, t);
+              return m.body(k).V();
+            },
+            kStep);
+        EXPECT_MATRIX_NEAR(A[k], fd, kFdTol * scale(fd));
       }
     }
   });
 }
 
-// The refresh from the stored Jacobians brackets joint k's own columns too, but then overwrites them
-// with Edot, so with nothing changed it reproduces the derivatives of the full update, and after a
-// velocity-only change it gives what a full update at the new velocity gives.
+// The refresh from the stored Jacobians brackets joint k's own columns too, but then overwrites
+// them with Edot, so with nothing changed it reproduces the derivatives of the full update, and
+// after a velocity-only change it gives what a full update at the new velocity gives.
 TYPED_TEST(JacobianTest, VelocityResetRefreshMatchesTheFullUpdate) {
   constexpr int N = TypeParam::value;
   typedef typename VexoBaseXD<N>::JointJac JointJac;
@@ -169,12 +166,12 @@ TYPED_TEST(JacobianTest, VelocityResetRefreshMatchesTheFullUpdate) {
     m._updateJacobianFromBaseByVelocityReset(false);
     for (int k = 0; k <= N; ++k) {
       SCOPED_TRACE("unchanged state, body " + std::to_string(k));
-      EXPECT_TRUE(same(m.J(k), J[k]));
-      EXPECT_TRUE(near(m.Jdot(k), Jdot[k], kRoundTol * scale(Jdot[k])));
+      EXPECT_MATRIX_EQ(m.J(k), J[k]);
+      EXPECT_MATRIX_NEAR(m.Jdot(k), Jdot[k], kRoundTol * scale(Jdot[k]));
     }
 
     // New rates at the same positions: a velocity update, then the refresh ...
-    m.qdot() = randomVec<N>(rng);
+    m.qdot() = randomMatrix<N>(rng);
     m.updateVelocity();
     m._updateJacobianFromBaseByVelocityReset(false);
     for (int k = 0; k <= N; ++k) Jdot[k] = m.Jdot(k);
@@ -182,14 +179,14 @@ TYPED_TEST(JacobianTest, VelocityResetRefreshMatchesTheFullUpdate) {
     m.updateJacobian(false);
     for (int k = 0; k <= N; ++k) {
       SCOPED_TRACE("new rates, body " + std::to_string(k));
-      EXPECT_TRUE(same(m.J(k), J[k]));
-      EXPECT_TRUE(near(Jdot[k], m.Jdot(k), kRoundTol * scale(m.Jdot(k))));
+      EXPECT_MATRIX_EQ(m.J(k), J[k]);
+      EXPECT_MATRIX_NEAR(Jdot[k], m.Jdot(k), kRoundTol * scale(m.Jdot(k)));
     }
 
     // With pos_only it does nothing.
     for (int k = 0; k <= N; ++k) m.Jdot(k).setConstant(5.0);
     m._updateJacobianFromBaseByVelocityReset(true);
-    for (int k = 0; k <= N; ++k) EXPECT_TRUE(same(m.Jdot(k), JointJac::Constant(5.0)));
+    for (int k = 0; k <= N; ++k) EXPECT_MATRIX_EQ(m.Jdot(k), JointJac::Constant(5.0));
   });
 }
 
@@ -201,7 +198,7 @@ TYPED_TEST(JacobianTest, PositionOnlyUpdateLeavesDerivativesAsTheyWere) {
     JointJac before[N + 1];
     for (int k = 0; k <= N; ++k) before[k] = m.Jdot(k) = JointJac::Random();
     m.updateJacobian(true);
-    for (int k = 0; k <= N; ++k) EXPECT_TRUE(same(m.Jdot(k), before[k]));
+    for (int k = 0; k <= N; ++k) EXPECT_MATRIX_EQ(m.Jdot(k), before[k]);
   });
 }
 
@@ -210,7 +207,7 @@ TYPED_TEST(JacobianTest, JacobianOperationsDoNotAllocate) {
   RandomRobot<N> r(18, true);
   JacobianProbe<N> m(r.model());
   randomState<N>(m, r.rng());
-  m.qddot() = randomVec<N>(r.rng());
+  m.qddot() = randomMatrix<N>(r.rng());
   EXPECT_NO_ALLOCATION(m.updateJacobian(false));
   EXPECT_NO_ALLOCATION(m.updateJacobian(true));
   EXPECT_NO_ALLOCATION(m._updateJacobianFromBaseByVelocityReset(false));
@@ -219,6 +216,4 @@ TYPED_TEST(JacobianTest, JacobianOperationsDoNotAllocate) {
   EXPECT_TRUE(a.allFinite());
 }
 
-}  // namespace
-}  // namespace dyn
-}  // namespace zorvik_test
+}  // namespace zorvik_test::dyn::jacobian_test

@@ -8,18 +8,16 @@
 // torques of the environment, not of the motion), while idyn keeps them.
 //
 // Tolerances: M, C and G come from the same recursion as idyn, so they agree with it and with the
-// Jacobian assemblies to rounding (1e-10 times the scale of the entries). The rate of M is a central
-// difference with step 1e-6: rounding eps |M| / h ~ 1e-9 |M|, truncation h^2 |M'''| ~ 1e-12; the
-// tolerance 1e-7 times the scale leaves a wide margin over both.
-#include <Eigen/Eigenvalues>
+// Jacobian assemblies to rounding (1e-10 times the scale of the entries). The rate of M is a
+// five-point central difference with step 1e-6: rounding 1.5 eps |M| / h ~ 1e-9 |M|, truncation
+// h^4 |M^(5)| / 30, far smaller; the tolerance 1e-7 times the scale leaves a wide margin over both.
 #include <Vexo/DynamicAnalysisXD>
 
 #include "DynamicsTestUtil.h"
 #include "support/AllocationCounter.h"
+#include "support/Eigenvalues.h"
 
-namespace zorvik_test {
-namespace dyn {
-namespace {
+namespace zorvik_test::dyn::joint_dynamics_test {
 
 constexpr double kRoundTol = 1e-10;
 constexpr double kStep = 1e-6;
@@ -55,7 +53,7 @@ typename VexoBaseXD<N>::JointMat coriolisFromJacobians(const VexoBaseXD<N>& m) {
 
 template <typename T>
 class JointDynamicsTest : public ::testing::Test {};
-TYPED_TEST_SUITE(JointDynamicsTest, Sizes, SizeName);
+TYPED_TEST_SUITE(JointDynamicsTest, JacobianWidths, JacobianWidthNames);
 
 TYPED_TEST(JointDynamicsTest, MassMatrixIsSymmetricPositiveDefiniteAndMatchesTheJacobians) {
   constexpr int N = TypeParam::value;
@@ -66,10 +64,10 @@ TYPED_TEST(JointDynamicsTest, MassMatrixIsSymmetricPositiveDefiniteAndMatchesThe
       const Matrices<N> d = jointDynamics<N>(m);
       m.updateJacobian(false);
       const JointMat Mref = massFromJacobians<N>(m);
-      EXPECT_TRUE(near(d.M, Mref, kRoundTol * scale(Mref)));
-      EXPECT_TRUE(near(d.M, d.M.transpose(), 1e-12 * scale(d.M)));
-      const Eigen::SelfAdjointEigenSolver<JointMat> eig(0.5 * (d.M + d.M.transpose()));
-      EXPECT_GT(eig.eigenvalues().minCoeff(), 1e-9 * eig.eigenvalues().maxCoeff());
+      EXPECT_MATRIX_NEAR(d.M, Mref, kRoundTol * scale(Mref));
+      EXPECT_MATRIX_NEAR(d.M, d.M.transpose(), 1e-12 * scale(d.M));
+      const Eigen::VectorXd eigenvalues = symmetricEigenvalues(d.M);
+      EXPECT_GT(eigenvalues.minCoeff(), 1e-9 * eigenvalues.maxCoeff());
     }
   });
 }
@@ -83,10 +81,10 @@ TYPED_TEST(JointDynamicsTest, CoriolisMatrixMatchesTheJacobianAssembly) {
       const Matrices<N> d = jointDynamics<N>(m);
       m.updateJacobian(false);
       const JointMat Cref = coriolisFromJacobians<N>(m);
-      EXPECT_TRUE(near(d.C, Cref, kRoundTol * scale(Cref)));
+      EXPECT_MATRIX_NEAR(d.C, Cref, kRoundTol * scale(Cref));
       JointMat C2;
       DynamicAnalysisXD<N>::CoriolisMatrix(m, C2);
-      EXPECT_TRUE(same(C2, d.C));
+      EXPECT_MATRIX_EQ(C2, d.C);
     }
   });
 }
@@ -100,68 +98,69 @@ TYPED_TEST(JointDynamicsTest, MatricesReassembleEveryInverseDynamicsPass) {
     for (int s = 0; s < 2; ++s) {
       randomState<N>(m, rng);
       const Matrices<N> d = jointDynamics<N>(m);
-      const JointVec qdot = m.qdot(), qddot = randomVec<N>(rng);
-      const JointVec x = randomVec<N>(rng), y = randomVec<N>(rng);
+      const JointVec qdot = m.qdot(), qddot = randomMatrix<N>(rng);
+      const JointVec x = randomMatrix<N>(rng), y = randomMatrix<N>(rng);
       const double tol = kRoundTol * (scale(d.M) + scale(d.C) + scale(d.G));
       m.idyn(qdot, qddot, gravity());
-      EXPECT_TRUE(near(m.tau(), d.M * qddot + d.C * qdot + d.G, tol));
+      EXPECT_MATRIX_NEAR(m.tau(), d.M * qddot + d.C * qdot + d.G, tol);
       m.idyn(qdot, JointVec::Zero());
-      EXPECT_TRUE(near(m.tau(), d.C * qdot, tol));
+      EXPECT_MATRIX_NEAR(m.tau(), d.C * qdot, tol);
       m.idyn(qdot, JointVec::Zero(), gravity());
-      EXPECT_TRUE(near(m.tau() - d.G, d.C * qdot, tol));
+      EXPECT_MATRIX_NEAR(m.tau() - d.G, d.C * qdot, tol);
       m.idyn_passive(x, y);
-      EXPECT_TRUE(near(m.tau(), d.M * y + d.C * x, tol));
+      EXPECT_MATRIX_NEAR(m.tau(), d.M * y + d.C * x, tol);
       m.idyn_passive(x, y, gravity());
-      EXPECT_TRUE(near(m.tau(), d.M * y + d.C * x + d.G, tol));
+      EXPECT_MATRIX_NEAR(m.tau(), d.M * y + d.C * x + d.G, tol);
       m.idyn_gravity(gravity());
-      EXPECT_TRUE(same(m.tau(), d.G));
+      EXPECT_MATRIX_EQ(m.tau(), d.G);
 
-      EXPECT_TRUE(same(jointDynamics<N>(m, Vector3D::Zero()).G, JointVec::Zero()));
+      EXPECT_MATRIX_EQ(jointDynamics<N>(m, Vector3D::Zero()).G, JointVec::Zero());
       // At rest there is no velocity product: C vanishes, M stays.
       setState<N>(m, m.q(), JointVec::Zero());
       const Matrices<N> rest = jointDynamics<N>(m);
-      EXPECT_TRUE(same(rest.C, VexoBaseXD<N>::JointMat::Zero()));
-      EXPECT_TRUE(same(rest.M, d.M));
-      EXPECT_TRUE(same(rest.G, d.G));
+      EXPECT_MATRIX_EQ(rest.C, VexoBaseXD<N>::JointMat::Zero());
+      EXPECT_MATRIX_EQ(rest.M, d.M);
+      EXPECT_MATRIX_EQ(rest.G, d.G);
     }
   });
 }
 
 // dM/dt = sum_k (Jdot_k^T I_k J_k + J_k^T I_k Jdot_k), and with C_b(V) skew-symmetric,
-// dM/dt - 2 C = sum_k (Jdot_k^T I_k J_k - J_k^T I_k Jdot_k - 2 J_k^T C_b(V_k) J_k) is skew-symmetric:
-// the property passivity-based control relies on. dM/dt is taken by central differences along qdot,
-// independently of the recursion that gives C.
+// dM/dt - 2 C = sum_k (Jdot_k^T I_k J_k - J_k^T I_k Jdot_k - 2 J_k^T C_b(V_k) J_k) is
+// skew-symmetric: the property passivity-based control relies on. dM/dt is taken by central
+// differences along qdot, independently of the recursion that gives C.
 TYPED_TEST(JointDynamicsTest, MassMatrixRateMinusTwiceCoriolisIsSkewSymmetric) {
   constexpr int N = TypeParam::value;
   typedef typename VexoBaseXD<N>::JointVec JointVec;
   typedef typename VexoBaseXD<N>::JointMat JointMat;
   forEachRobot<N>(54, [](VexoBaseXD<N>& m, std::mt19937& rng) {
     for (int s = 0; s < 2; ++s) {
-      const JointVec q = randomVec<N>(rng), qdot = randomVec<N>(rng);
+      const JointVec q = randomMatrix<N>(rng), qdot = randomMatrix<N>(rng);
       setState<N>(m, q, qdot);
       const JointMat C = jointDynamics<N>(m).C;
-      setState<N>(m, q + kStep * qdot, qdot);
-      const JointMat Mp = jointDynamics<N>(m).M;
-      setState<N>(m, q - kStep * qdot, qdot);
-      const JointMat Mm = jointDynamics<N>(m).M;
-      const JointMat Mdot = (Mp - Mm) / (2 * kStep);
+      const JointMat Mdot = centralDifference(
+          [&](double t) -> JointMat {
+            setState<N>(m, q + t * qdot, qdot);
+            return jointDynamics<N>(m).M;
+          },
+          kStep);
       const JointMat S = Mdot - 2 * C;
       EXPECT_GT(S.norm(), 1e-3);  // not trivially zero
-      EXPECT_TRUE(near(S + S.transpose(), JointMat::Zero(), kFdTol * (scale(Mdot) + scale(C))));
+      EXPECT_MATRIX_NEAR(S + S.transpose(), JointMat::Zero(), kFdTol * (scale(Mdot) + scale(C)));
     }
   });
 }
 
 // A wrench F on body kw (its frame) and a derived body kb whose added bias is a constant wrench b:
-// the plain column recursion would add their torques -J_kw^T F + J_kb^T b to every column of C and M.
-// JointDynamics keeps them out: M, C and G are those of the same robot without them, while idyn and
-// idyn_passive still carry exactly those torques.
+// the plain column recursion would add their torques -J_kw^T F + J_kb^T b to every column of C and
+// M. JointDynamics keeps them out: M, C and G are those of the same robot without them, while idyn
+// and idyn_passive still carry exactly those torques.
 TYPED_TEST(JointDynamicsTest, BodyWrenchesAndAddedBiasesStayOutOfTheMatrices) {
   constexpr int N = TypeParam::value;
   typedef typename VexoBaseXD<N>::JointVec JointVec;
   forEachRobot<N>(55, [](VexoBaseXD<N>& m, std::mt19937& rng) {
     randomState<N>(m, rng);
-    const JointVec qdot = m.qdot(), qddot = randomVec<N>(rng);
+    const JointVec qdot = m.qdot(), qddot = randomMatrix<N>(rng);
     const Matrices<N> plain = jointDynamics<N>(m);
     m.idyn(qdot, qddot, gravity());
     const JointVec tau = m.tau();
@@ -181,18 +180,18 @@ TYPED_TEST(JointDynamicsTest, BodyWrenchesAndAddedBiasesStayOutOfTheMatrices) {
 
     const Matrices<N> d = jointDynamics<N>(m);
     const double tol = kRoundTol * (scale(plain.M) + scale(plain.C) + scale(wrenchTorques));
-    EXPECT_TRUE(near(d.M, plain.M, tol));
-    EXPECT_TRUE(near(d.M, d.M.transpose(), tol));
-    EXPECT_TRUE(near(d.C, plain.C, tol));
-    EXPECT_TRUE(same(d.G, plain.G));
+    EXPECT_MATRIX_NEAR(d.M, plain.M, tol);
+    EXPECT_MATRIX_NEAR(d.M, d.M.transpose(), tol);
+    EXPECT_MATRIX_NEAR(d.C, plain.C, tol);
+    EXPECT_MATRIX_EQ(d.G, plain.G);
     m.idyn(qdot, qddot, gravity());
-    EXPECT_TRUE(near(m.tau() - tau, wrenchTorques, tol));
+    EXPECT_MATRIX_NEAR(m.tau() - tau, wrenchTorques, tol);
     m.idyn_passive(qddot, qdot, gravity());
-    EXPECT_TRUE(near(m.tau() - tau_passive, wrenchTorques, tol));
+    EXPECT_MATRIX_NEAR(m.tau() - tau_passive, wrenchTorques, tol);
     // What the plain column recursion would have given: the same torques in every column.
     for (int k = 0; k < N; ++k) {
       m.idyn_passive(unit<N>(k), JointVec::Zero());
-      EXPECT_TRUE(near(m.tau() - d.C.col(k), wrenchTorques, tol));
+      EXPECT_MATRIX_NEAR(m.tau() - d.C.col(k), wrenchTorques, tol);
     }
     m.addBody(kb, plainBody);
     m.body(kw).clearExtWrench();
@@ -223,8 +222,8 @@ TYPED_TEST(JointDynamicsTest, WithoutBodyWrenchesTheMatricesAreThePlainColumnRec
     }
     m.qdot() = qdot;
     m.updateVelocity();
-    EXPECT_TRUE(near(d.C, C, kRoundTol * scale(C)));
-    EXPECT_TRUE(near(d.M, M, kRoundTol * scale(M)));
+    EXPECT_MATRIX_NEAR(d.C, C, kRoundTol * scale(C));
+    EXPECT_MATRIX_NEAR(d.M, M, kRoundTol * scale(M));
   });
 }
 
@@ -237,7 +236,7 @@ TYPED_TEST(JointDynamicsTest, LeavesTheModelStateAsItWas) {
   typedef typename VexoBaseXD<N>::JointJac JointJac;
   forEachRobot<N>(57, [](VexoBaseXD<N>& m, std::mt19937& rng) {
     randomState<N>(m, rng);
-    const JointVec qdot = m.qdot(), qddot = randomVec<N>(rng);
+    const JointVec qdot = m.qdot(), qddot = randomMatrix<N>(rng);
     m.qddot() = qddot;
     m.updateJacobian(false);
     m.idyn(qdot, qddot, gravity());
@@ -252,28 +251,28 @@ TYPED_TEST(JointDynamicsTest, LeavesTheModelStateAsItWas) {
       Edot[k] = m.joint(k).Edot();
       Jdot[k] = m.Jdot(k);
     }
-    const JointVec scratch = randomVec<N>(rng, 10.0);
+    const JointVec scratch = randomMatrix<N>(rng, 10.0);
     m.tau() = scratch;
 
     const Matrices<N> d1 = jointDynamics<N>(m);
-    EXPECT_TRUE(same(m.tau(), scratch));
-    EXPECT_TRUE(same(m.qdot(), qdot));
+    EXPECT_MATRIX_EQ(m.tau(), scratch);
+    EXPECT_MATRIX_EQ(m.qdot(), qdot);
     for (int k = 0; k <= N; ++k) {
       SCOPED_TRACE("body " + std::to_string(k));
-      EXPECT_TRUE(same(m.body(k).V(), V[k]));
-      EXPECT_TRUE(same(m.joint(k).Vadj(), Vadj[k]));
-      EXPECT_TRUE(same(m.joint(k).Edot(), Edot[k]));
-      EXPECT_TRUE(same(m.Vdot(k), A[k]));
+      EXPECT_MATRIX_EQ(m.body(k).V(), V[k]);
+      EXPECT_MATRIX_EQ(m.joint(k).Vadj(), Vadj[k]);
+      EXPECT_MATRIX_EQ(m.joint(k).Edot(), Edot[k]);
+      EXPECT_MATRIX_EQ(m.Vdot(k), A[k]);
     }
     m.updateJacobian(false);
-    for (int k = 0; k <= N; ++k) EXPECT_TRUE(same(m.Jdot(k), Jdot[k]));
+    for (int k = 0; k <= N; ++k) EXPECT_MATRIX_EQ(m.Jdot(k), Jdot[k]);
     m.idyn(qdot, qddot, gravity());
-    EXPECT_TRUE(same(m.tau(), tau));
+    EXPECT_MATRIX_EQ(m.tau(), tau);
 
     const Matrices<N> d2 = jointDynamics<N>(m);
-    EXPECT_TRUE(same(d2.M, d1.M));
-    EXPECT_TRUE(same(d2.C, d1.C));
-    EXPECT_TRUE(same(d2.G, d1.G));
+    EXPECT_MATRIX_EQ(d2.M, d1.M);
+    EXPECT_MATRIX_EQ(d2.C, d1.C);
+    EXPECT_MATRIX_EQ(d2.G, d1.G);
   });
 }
 
@@ -291,6 +290,4 @@ TYPED_TEST(JointDynamicsTest, DoesNotAllocate) {
   EXPECT_TRUE(M.allFinite() && C.allFinite() && G.allFinite());
 }
 
-}  // namespace
-}  // namespace dyn
-}  // namespace zorvik_test
+}  // namespace zorvik_test::dyn::joint_dynamics_test

@@ -2,10 +2,10 @@
 //
 // Continuous law: with p = M(q) qdot and the passivity-based C (dM/dt = C + C^T),
 //   dp/dt = tau + tau_ext + C^T qdot - g,
-// so the residual r = L (p - integral of (tau + C^T qdot - g + r) dt - p0) obeys dr/dt = L (tau_ext - r):
-// a first-order lag of bandwidth L per joint. The library discretises it with an implicit Euler
-// step of period h, I_k = I_(k-1) + h (s_k + r_k), r_k = L (p_k - I_k - p0), s_k = C_k^T qdot_k +
-// tau - g_k, tau being the torque applied during the period that ends at step k.
+// so the residual r = L (p - integral of (tau + C^T qdot - g + r) dt - p0) obeys dr/dt = L (tau_ext
+// - r): a first-order lag of bandwidth L per joint. The library discretises it with an implicit
+// Euler step of period h, I_k = I_(k-1) + h (s_k + r_k), r_k = L (p_k - I_k - p0), s_k = C_k^T
+// qdot_k + tau - g_k, tau being the torque applied during the period that ends at step k.
 //
 // The tests drive the observer through a simulated arm (closed loop) and through states at rest,
 // where the discrete response is known exactly.
@@ -19,9 +19,7 @@
 #include "DynamicsTestUtil.h"
 #include "support/AllocationCounter.h"
 
-namespace zorvik_test {
-namespace dyn {
-namespace {
+namespace zorvik_test::dyn::momentum_observer_test {
 
 // ------------------------------------------------------------------------------------------------
 // Closed loop: a 7-joint revolute arm simulated at 1 kHz for 5 s, contact from t = 0.5 s (1 s and
@@ -37,7 +35,8 @@ namespace {
 //
 // Discretisation bound. The plant's momentum changes over one step by
 //   p_k - p_(k-1) = M_(k-1) (qdot_k - qdot_(k-1)) + (M_k - M_(k-1)) qdot_k
-//                 = h (tau_(k-1) + ext_(k-1) - C_(k-1) qdot_(k-1) - G_(k-1)) + (M_k - M_(k-1)) qdot_k,
+//                 = h (tau_(k-1) + ext_(k-1) - C_(k-1) qdot_(k-1) - G_(k-1)) + (M_k - M_(k-1))
+//                 qdot_k,
 // while the observer books h (s_k + ext_(k-1)) with s_k = C_k^T qdot_k + tau_(k-1) - G_k. Their
 // difference
 //   e_k = (M_k - M_(k-1)) qdot_k - h (C_(k-1) qdot_(k-1) + C_k^T qdot_k) + h (G_k - G_(k-1))
@@ -50,18 +49,18 @@ namespace {
 // Both are convex combinations of the previous value and the input, so per joint
 //   |r_k - rr_k| <= max_(j <= k) |e_j| / h,
 // which is O(h): about h times the rate of change of g and of C qdot along the motion (here a few
-// 1e-2 N m). The test computes e_k exactly from the plant's matrices and requires the bound at every
-// step (plus 1e-9 N m of rounding). Before the contact rr = 0, so the residual stays within the
-// bound of zero. The bound is also required to stay below 3 % of each contact torque it is compared
-// with, so that it is a strong statement.
+// 1e-2 N m). The test computes e_k exactly from the plant's matrices and requires the bound at
+// every step (plus 1e-9 N m of rounding). Before the contact rr = 0, so the residual stays within
+// the bound of zero. The bound is also required to stay below 3 % of each contact torque it is
+// compared with, so that it is a strong statement.
 //
 // Lag timing. After a step d at sample s, rr_(s+n) = d (1 - a^n) with a = 1/(1 + h L) = exp(-h/T):
 // the discrete time constant is T = h / ln(1 + h L) (about 1/L for small h L), and 63 % of d is
 // first reached within one sample after T. A deviation of up to 3 % of d moves the crossing of the
 // 63 % level by at most ln(0.368 / 0.338) T = 8.5 % of T, since 1 - exp(-t/T) rises by 0.37/T per
 // unit time there; so the time to 63 % must be within one sample plus 10 % of T. With the wrench,
-// the contact torque changes as the arm moves, so the same margin is applied to the crossing time of
-// the exact lag rr of the actual contact torque.
+// the contact torque changes as the arm moves, so the same margin is applied to the crossing time
+// of the exact lag rr of the actual contact torque.
 // ------------------------------------------------------------------------------------------------
 
 constexpr int kArm = 7;
@@ -107,7 +106,7 @@ LoopHistory runClosedLoop(const std::function<ArmVec(Arm&)>& ext) {
   obs.setPeriod(h);
   obs.setGain(L);
 
-  const ArmVec q0 = randomVec<kArm>(robot.rng());
+  const ArmVec q0 = randomMatrix<kArm>(robot.rng());
   ArmVec A, w;
   for (int i = 0; i < kArm; ++i) {
     A(i) = 0.3;
@@ -176,15 +175,17 @@ double timeTo63(const std::vector<ArmVec>& series, int i, double level) {
 // step, hence within it of zero before the contact, and tau() restored by every call.
 void checkBoundAndRest(const LoopHistory& hist) {
   EXPECT_TRUE(hist.tauRestored);
-  EXPECT_LE(hist.worstExcess, 0.0) << "the residual left the discretisation bound at step "
-                                   << hist.worstStep << ": r = " << hist.r[hist.worstStep].transpose()
-                                   << ", rr = " << hist.rr[hist.worstStep].transpose()
-                                   << ", bound = " << hist.bound.transpose();
+  EXPECT_LE(hist.worstExcess, 0.0)
+      << "the residual left the discretisation bound at step " << hist.worstStep
+      << ": r = " << hist.r[hist.worstStep].transpose()
+      << ", rr = " << hist.rr[hist.worstStep].transpose() << ", bound = " << hist.bound.transpose();
   ArmVec pre = ArmVec::Zero();
   for (int k = 0; k <= kContactStep; ++k) pre = pre.cwiseMax(hist.r[k].cwiseAbs());
   EXPECT_TRUE((pre.array() <= hist.bound.array() + 1e-9).all())
-      << "before the contact |r| reached " << pre.transpose() << ", bound " << hist.bound.transpose();
-  // The bound is not vacuous: a wrong Coriolis matrix or a lost momentum term would make e of order h.
+      << "before the contact |r| reached " << pre.transpose() << ", bound "
+      << hist.bound.transpose();
+  // The bound is not vacuous: a wrong Coriolis matrix or a lost momentum term would make e of order
+  // h.
   EXPECT_LT(hist.bound.maxCoeff(), 0.1);
 }
 
@@ -202,7 +203,7 @@ TEST(MomentumObserverClosedLoop, FollowsAStepJointTorqueWithTheDiscreteFirstOrde
     EXPECT_GE(t63, 0.0) << "never reached 63 %";
     EXPECT_NEAR(t63, T, kPeriod + 0.1 * T);
   }
-  EXPECT_TRUE(near(hist.r.back(), d, hist.bound.maxCoeff() + 1e-9));
+  EXPECT_MATRIX_NEAR(hist.r.back(), d, hist.bound.maxCoeff() + 1e-9);
 }
 
 TEST(MomentumObserverClosedLoop, FollowsAWrenchOnTheLastBodyThroughItsJacobian) {
@@ -233,11 +234,11 @@ TEST(MomentumObserverClosedLoop, FollowsAWrenchOnTheLastBodyThroughItsJacobian) 
 
 template <typename T>
 class MomentumObserverTest : public ::testing::Test {};
-TYPED_TEST_SUITE(MomentumObserverTest, Sizes, SizeName);
+TYPED_TEST_SUITE(MomentumObserverTest, JacobianWidths, JacobianWidthNames);
 
 template <int N>
 typename VexoBaseXD<N>::JointVec randomGains(std::mt19937& rng) {
-  return (randomVec<N>(rng).array() * 45 + 55).matrix();  // 10 .. 100 per second
+  return (randomMatrix<N>(rng).array() * 45 + 55).matrix();  // 10 .. 100 per second
 }
 
 // Applied torques that balance gravity at rest: nothing to estimate, the output stays zero.
@@ -251,44 +252,45 @@ TYPED_TEST(MomentumObserverTest, AtRestWithGravityTorquesTheResidualStaysZero) {
   obs.setGain(randomGains<N>(robot.rng()));
   JointVec r;
   for (int k = 0; k < 50; ++k) {
-    if (k % 10 == 0) setState<N>(m, randomVec<N>(robot.rng()), JointVec::Zero());
+    if (k % 10 == 0) setState<N>(m, randomMatrix<N>(robot.rng()), JointVec::Zero());
     m.idyn_gravity(gravity());
     const JointVec G = m.tau();
     ASSERT_GT(G.norm(), 0.1);
     obs.estimate(m, r, gravity());
-    EXPECT_TRUE(same(m.tau(), G));
-    EXPECT_TRUE(near(r, JointVec::Zero(), 1e-12 * scale(G)));
+    EXPECT_MATRIX_EQ(m.tau(), G);
+    EXPECT_MATRIX_NEAR(r, JointVec::Zero(), 1e-12 * scale(G));
   }
 }
 
 // Applied torques g + d at rest: to stay at rest the environment must push with -d, and the
 // residual approaches -d. From I_k = I_(k-1) + h (d + r_k) and r_k = -L I_k, the error r_k + d
 // shrinks by exactly 1/(1 + h L) per step, starting from d.
-TYPED_TEST(MomentumObserverTest, AtRestWithAnExcessTorqueTheResidualApproachesItsOppositeGeometrically) {
+TYPED_TEST(MomentumObserverTest,
+           AtRestWithAnExcessTorqueTheResidualApproachesItsOppositeGeometrically) {
   constexpr int N = TypeParam::value;
   typedef typename VexoBaseXD<N>::JointVec JointVec;
   RandomRobot<N> robot(72, false);
   VexoBaseXD<N>& m = robot.model();
-  setState<N>(m, randomVec<N>(robot.rng()), JointVec::Zero());
+  setState<N>(m, randomMatrix<N>(robot.rng()), JointVec::Zero());
   const double h = 1e-2;  // h L from 0.1 to 1: the error falls below 1e-8 of d within 200 steps
   const JointVec L = randomGains<N>(robot.rng());
   MomentumObserverXD<N> obs;
   obs.setPeriod(h);
   obs.setGain(L);
   m.idyn_gravity(gravity());
-  const JointVec d = randomVec<N>(robot.rng(), 5.0);
+  const JointVec d = randomMatrix<N>(robot.rng(), 5.0);
   const JointVec tau = m.tau() + d;
   const JointVec ratio = (JointVec::Ones() + h * L).cwiseInverse();
   JointVec err = d, r;
   for (int k = 0; k < 200; ++k) {
     m.tau() = tau;
     obs.estimate(m, r, gravity());
-    EXPECT_TRUE(same(m.tau(), tau));
+    EXPECT_MATRIX_EQ(m.tau(), tau);
     const JointVec expected = err.cwiseProduct(ratio);
     err = r + d;
-    ASSERT_TRUE(near(err, expected, 1e-10 * scale(d))) << "step " << k;
+    ASSERT_MATRIX_NEAR(err, expected, 1e-10 * scale(d)) << "step " << k;
   }
-  EXPECT_TRUE(near(r, -d, 1e-6 * scale(d)));
+  EXPECT_MATRIX_NEAR(r, -d, 1e-6 * scale(d));
 }
 
 // With a zero period the integral never moves: the output is L .* (p - p0) = L .* (M qdot) whatever
@@ -307,27 +309,27 @@ TYPED_TEST(MomentumObserverTest, ZeroPeriodGivesTheScaledMomentumAndFreezesTheIn
     randomState<N>(m, robot.rng());
     m.idyn_momentum(m.qdot());
     const JointVec p = m.tau();
-    m.tau() = randomVec<N>(robot.rng(), 10.0);
+    m.tau() = randomMatrix<N>(robot.rng(), 10.0);
     obs.estimate(m, r, gravity());
-    EXPECT_TRUE(near(r, L.cwiseProduct(p), 1e-12 * scale(L.cwiseProduct(p))));
+    EXPECT_MATRIX_NEAR(r, L.cwiseProduct(p), 1e-12 * scale(L.cwiseProduct(p)));
   }
   obs.setPeriod(1e-2);
   fresh.setPeriod(1e-2);
   obs.estimate(m, r, gravity());
   fresh.estimate(m, r2, gravity());
-  EXPECT_TRUE(same(r, r2));
+  EXPECT_MATRIX_EQ(r, r2);
 }
 
-// setGain stores L / (1 + h L) with the period of the moment; a later setPeriod changes the step but
-// not the stored gain. The first output of an observer is that gain times p - h s - p0, the same
-// bracket for observers that step with the same period, so their outputs scale with the gains.
+// setGain stores L / (1 + h L) with the period of the moment; a later setPeriod changes the step
+// but not the stored gain. The first output of an observer is that gain times p - h s - p0, the
+// same bracket for observers that step with the same period, so their outputs scale with the gains.
 TYPED_TEST(MomentumObserverTest, GainIsScaledWithThePeriodAtCallTime) {
   constexpr int N = TypeParam::value;
   typedef typename VexoBaseXD<N>::JointVec JointVec;
   RandomRobot<N> robot(74, false);
   VexoBaseXD<N>& m = robot.model();
   randomState<N>(m, robot.rng());
-  m.tau() = randomVec<N>(robot.rng(), 10.0);
+  m.tau() = randomMatrix<N>(robot.rng(), 10.0);
   const double h = 1e-2;
   const JointVec L = randomGains<N>(robot.rng());
   MomentumObserverXD<N> before, after, other;
@@ -344,8 +346,8 @@ TYPED_TEST(MomentumObserverTest, GainIsScaledWithThePeriodAtCallTime) {
   other.estimate(m, ro, gravity());
   const double tol = 1e-12 * scale(ra);
   EXPECT_GT(ra.norm(), 1e-3);
-  EXPECT_TRUE(near(rb.cwiseProduct(JointVec::Ones() + h * L), ra, tol));
-  EXPECT_TRUE(near(ro.cwiseProduct(JointVec::Ones() + 2 * h * L), ra, tol));
+  EXPECT_MATRIX_NEAR(rb.cwiseProduct(JointVec::Ones() + h * L), ra, tol);
+  EXPECT_MATRIX_NEAR(ro.cwiseProduct(JointVec::Ones() + 2 * h * L), ra, tol);
 }
 
 TYPED_TEST(MomentumObserverTest, GravityFreeOverloadEqualsZeroGravity) {
@@ -362,19 +364,19 @@ TYPED_TEST(MomentumObserverTest, GravityFreeOverloadEqualsZeroGravity) {
   JointVec r1, r2, r3;
   for (int k = 0; k < 5; ++k) {
     randomState<N>(m, robot.rng());
-    const JointVec tau = randomVec<N>(robot.rng(), 10.0);
+    const JointVec tau = randomMatrix<N>(robot.rng(), 10.0);
     m.tau() = tau;
     zeroG.estimate(m, r1, Vector3D::Zero());
     noG.estimate(m, r2);
-    EXPECT_TRUE(same(m.tau(), tau));
+    EXPECT_MATRIX_EQ(m.tau(), tau);
     withG.estimate(m, r3, gravity());
-    EXPECT_TRUE(near(r1, r2, 1e-12 * scale(r1)));
+    EXPECT_MATRIX_NEAR(r1, r2, 1e-12 * scale(r1));
     EXPECT_GT((r3 - r2).norm(), 1e-6);  // gravity does enter the first overload
   }
 }
 
-// The observer works with the pure Coriolis matrix: external wrenches and added biases stored in the
-// model's bodies change neither C nor the momentum nor g, so they do not change the residual.
+// The observer works with the pure Coriolis matrix: external wrenches and added biases stored in
+// the model's bodies change neither C nor the momentum nor g, so they do not change the residual.
 TYPED_TEST(MomentumObserverTest, BodyWrenchesDoNotEnterTheObserver) {
   constexpr int N = TypeParam::value;
   typedef typename VexoBaseXD<N>::JointVec JointVec;
@@ -391,7 +393,7 @@ TYPED_TEST(MomentumObserverTest, BodyWrenchesDoNotEnterTheObserver) {
   JointVec r1, r2;
   for (int k = 0; k < 5; ++k) {
     randomState<N>(m, robot.rng());
-    m.tau() = randomVec<N>(robot.rng(), 10.0);
+    m.tau() = randomMatrix<N>(robot.rng(), 10.0);
     plain.estimate(m, r1, gravity());
     m.addBody(3, biased);
     m.body(N).setExtWrench(F);
@@ -399,7 +401,7 @@ TYPED_TEST(MomentumObserverTest, BodyWrenchesDoNotEnterTheObserver) {
     loaded.estimate(m, r2, gravity());
     m.addBody(3, robot.body(3));
     m.body(N).clearExtWrench();
-    EXPECT_TRUE(near(r2, r1, 1e-10 * scale(r1)));
+    EXPECT_MATRIX_NEAR(r2, r1, 1e-10 * scale(r1));
   }
 }
 
@@ -409,7 +411,7 @@ TYPED_TEST(MomentumObserverTest, EstimateDoesNotAllocateAndLeavesTheModelAlone) 
   RandomRobot<N> robot(77, true);
   VexoBaseXD<N>& m = robot.model();
   randomState<N>(m, robot.rng());
-  const JointVec tau = randomVec<N>(robot.rng(), 10.0);
+  const JointVec tau = randomMatrix<N>(robot.rng(), 10.0);
   m.tau() = tau;
   Twist V[N + 1];
   for (int k = 0; k <= N; ++k) V[k] = m.body(k).V();
@@ -421,11 +423,9 @@ TYPED_TEST(MomentumObserverTest, EstimateDoesNotAllocateAndLeavesTheModelAlone) 
   const Vector3D g = gravity();
   EXPECT_NO_ALLOCATION(obs.estimate(m, r, g));
   EXPECT_NO_ALLOCATION(obs.estimate(m, r));
-  EXPECT_TRUE(same(m.tau(), tau));
-  for (int k = 0; k <= N; ++k) EXPECT_TRUE(same(m.body(k).V(), V[k]));
+  EXPECT_MATRIX_EQ(m.tau(), tau);
+  for (int k = 0; k <= N; ++k) EXPECT_MATRIX_EQ(m.body(k).V(), V[k]);
   EXPECT_TRUE(r.allFinite());
 }
 
-}  // namespace
-}  // namespace dyn
-}  // namespace zorvik_test
+}  // namespace zorvik_test::dyn::momentum_observer_test

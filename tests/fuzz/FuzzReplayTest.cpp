@@ -49,7 +49,8 @@ void replay(const std::vector<fs::path>& dirs, Run run, size_t minimum) {
 }
 
 TEST(FuzzReplay, LieGroupControllerCorpusAndRegressions) {
-  replay({kFuzzDir / "corpus" / "liegroup_controller", kFuzzDir / "regressions" / "liegroup_controller"},
+  replay({kFuzzDir / "corpus" / "liegroup_controller",
+          kFuzzDir / "regressions" / "liegroup_controller"},
          zorvik_fuzz::runLieGroupControllerInput, 4);
 }
 

@@ -1,18 +1,45 @@
-// Heap-allocated objects of every class with the aligned allocation operators sit at 16-byte
-// aligned addresses, whichever form of new created them, and a failed allocation is reported the
-// standard way: std::bad_alloc from the throwing forms, a null pointer from the nothrow forms.
+// The aligned allocation operators of the library's classes (ZORVIK_MAKE_ALIGNED_OPERATOR_NEW):
+// every allocation form pairs with its deallocation form, the placement forms use the caller's
+// storage, and a failed allocation is reported the standard way: std::bad_alloc from the throwing
+// forms, a null pointer from the nothrow forms. (Alignment itself is checked by the debug library's
+// death tests: glibc's malloc returns 16-byte aligned blocks anyway, so a check of the address of a
+// heap object could not fail here.)
+#include <Controller/HTransformController>
+#include <Vexo/MomentumObserverXD>
+#include <Vexo/VexoXD>
+#include <ZorvikCommon>
 #include <gtest/gtest.h>
 
 #include <cstddef>
-#include <cstdint>
 #include <new>
 #include <type_traits>
 
-#include "support/AlignedTypes.h"
+namespace aligned_allocation_test {
 
-namespace {
+using namespace ZorvikFoundation;
+using namespace ZorvikFoundation::VexoSDK;
 
-bool isAligned16(const void* p) { return reinterpret_cast<std::uintptr_t>(p) % 16 == 0; }
+// A plain aggregate holding a fixed-size vectorisable matrix behind a member that shifts it, and a
+// polymorphic class like the client extension points, whose non-trivial destructor makes array new
+// store an element count in front of the array, next to every library class with the operators.
+// Add a class here when it gains them.
+struct AlignedProbe {
+  char tag;
+  Matrix6d m;
+  ZORVIK_MAKE_ALIGNED_OPERATOR_NEW
+};
+
+struct AlignedPolymorphicProbe {
+  virtual ~AlignedPolymorphicProbe() {}
+  Vector6d v;
+  double d = 0;
+  ZORVIK_MAKE_ALIGNED_OPERATOR_NEW
+};
+
+using AlignedTypes = ::testing::Types<
+    AlignedProbe, AlignedPolymorphicProbe, Inertia, Body, RevoluteJoint, FreeJoint, VexoBaseXD<6>,
+    VexoBaseXD<7>, VexoBaseXD<14>, VexoBaseXD<16>, MomentumObserverXD<6>, MomentumObserverXD<7>,
+    MomentumObserverXD<14>, MomentumObserverXD<16>, HTransformController>;
 
 // More than the address space can hold, so every allocator must refuse it.
 const std::size_t kImpossibleBytes = std::size_t(1) << 62;
@@ -23,44 +50,17 @@ class AlignedAllocationTest : public ::testing::Test {
   static_assert(std::is_void<typename T::zorvik_aligned_operator_new_marker_type>::value,
                 "type in AlignedTypes without the aligned allocation operators");
 };
-TYPED_TEST_SUITE(AlignedAllocationTest, zorvik_test::AlignedTypes);
-
-TYPED_TEST(AlignedAllocationTest, PlainAndArrayNewAreAligned) {
-  for (int i = 0; i < 8; ++i) {
-    TypeParam* p = new TypeParam;
-    EXPECT_TRUE(isAligned16(p));
-    delete p;
-  }
-  for (int n : {1, 2, 3, 7}) {
-    TypeParam* a = new TypeParam[n];
-    for (int i = 0; i < n; ++i) EXPECT_TRUE(isAligned16(&a[i])) << "element " << i << " of " << n;
-    delete[] a;
-  }
-}
-
-TYPED_TEST(AlignedAllocationTest, NothrowNewIsAligned) {
-  TypeParam* p = new (std::nothrow) TypeParam;
-  ASSERT_NE(p, nullptr);
-  EXPECT_TRUE(isAligned16(p));
-  delete p;
-  TypeParam* a = new (std::nothrow) TypeParam[5];
-  ASSERT_NE(a, nullptr);
-  for (int i = 0; i < 5; ++i) EXPECT_TRUE(isAligned16(&a[i])) << "element " << i;
-  delete[] a;
-}
+TYPED_TEST_SUITE(AlignedAllocationTest, AlignedTypes);
 
 // The sized deallocation forms are never chosen by a delete-expression when the unsized form is
 // also declared, so they are called explicitly on memory from the matching allocation form.
 TYPED_TEST(AlignedAllocationTest, SizedDeleteReleasesAlignedBlocks) {
   void* p = TypeParam::operator new(sizeof(TypeParam));
-  EXPECT_TRUE(isAligned16(p));
   TypeParam::operator delete(p, sizeof(TypeParam));
   void* a = TypeParam::operator new[](3 * sizeof(TypeParam));
-  EXPECT_TRUE(isAligned16(a));
   TypeParam::operator delete[](a, 3 * sizeof(TypeParam));
   void* q = TypeParam::operator new(sizeof(TypeParam), std::nothrow);
   ASSERT_NE(q, nullptr);
-  EXPECT_TRUE(isAligned16(q));
   TypeParam::operator delete(q, std::nothrow);
   void* b = TypeParam::operator new[](2 * sizeof(TypeParam), std::nothrow);
   ASSERT_NE(b, nullptr);
@@ -97,4 +97,4 @@ TYPED_TEST(AlignedAllocationTest, FailureThrowsBadAllocOrReturnsNull) {
   delete[] a;
 }
 
-}  // namespace
+}  // namespace aligned_allocation_test

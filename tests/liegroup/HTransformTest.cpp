@@ -12,7 +12,7 @@
 #include "support/RandomLieGroup.h"
 #include "support/ReferenceLieGroup.h"
 
-namespace {
+namespace htransform_test {
 
 using namespace LieGroup;
 using zorvik_test::hat;
@@ -153,4 +153,4 @@ TYPED_TEST(HTransformJacobianTest, ItransformMatchesSingleColumnForm) {
   }
 }
 
-}  // namespace
+}  // namespace htransform_test

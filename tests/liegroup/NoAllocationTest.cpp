@@ -11,7 +11,7 @@
 #include "support/JacobianWidths.h"
 #include "support/RandomLieGroup.h"
 
-namespace {
+namespace no_allocation_test {
 
 using namespace LieGroup;
 using zorvik_test::doNotOptimize;
@@ -125,4 +125,4 @@ TYPED_TEST(NoAllocationJacobianTest, SixByNOperations) {
   doNotOptimize(res);
 }
 
-}  // namespace
+}  // namespace no_allocation_test

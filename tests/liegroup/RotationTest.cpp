@@ -11,7 +11,7 @@
 #include "support/RandomLieGroup.h"
 #include "support/ReferenceLieGroup.h"
 
-namespace {
+namespace rotation_test {
 
 using namespace LieGroup;
 using zorvik_test::expSO3;
@@ -152,4 +152,4 @@ TEST(RotationRelative, IcascadeAndIrotateInvertTheRotation) {
   }
 }
 
-}  // namespace
+}  // namespace rotation_test

@@ -15,7 +15,7 @@
 #include "support/RandomLieGroup.h"
 #include "support/ReferenceLieGroup.h"
 
-namespace {
+namespace se3_exp_test {
 
 using namespace LieGroup;
 using zorvik_test::centralDifference;
@@ -290,4 +290,4 @@ TEST(SE3DdtDexp, JumpAcrossThresholdIsOrderTheta) {
   }
 }
 
-}  // namespace
+}  // namespace se3_exp_test

@@ -12,7 +12,7 @@
 #include "support/RandomLieGroup.h"
 #include "support/ReferenceLieGroup.h"
 
-namespace {
+namespace so3_exp_test {
 
 using namespace LieGroup;
 using zorvik_test::centralDifference;
@@ -144,8 +144,6 @@ TEST(SO3Dexp, DdtDexpInvIsDerivativeOfDexpInvAlongPath) {
   }
 }
 
-}  // namespace
-
 // Rotation vectors so small that 1/theta^4 overflows (theta^2 < 1e-154), though theta^2 itself is a
 // normal number: the time derivative of dexp_inv must stay finite and equal its limit -(1/2)[u],
 // whose neglected terms are of relative size theta. (Found by fuzzing the transform controller,
@@ -163,3 +161,5 @@ TEST(SO3Dexp, DdtDexpInvOfTinyRotationVectorsIsItsLimit) {
     EXPECT_MATRIX_NEAR(d, limit, 1e-15) << theta;
   }
 }
+
+}  // namespace so3_exp_test

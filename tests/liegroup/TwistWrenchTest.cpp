@@ -17,7 +17,7 @@
 #include "support/RandomLieGroup.h"
 #include "support/ReferenceLieGroup.h"
 
-namespace {
+namespace twist_wrench_test {
 
 using namespace LieGroup;
 using zorvik_test::centralDifference;
@@ -185,4 +185,4 @@ TEST(WrenchBlockProducts, UpperBlockTriRelocatedMultAddsLowerLeftTerm) {
   }
 }
 
-}  // namespace
+}  // namespace twist_wrench_test

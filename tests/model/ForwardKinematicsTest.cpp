@@ -14,16 +14,10 @@
 #include <type_traits>
 
 #include "ModelReference.h"
+#include "support/JacobianWidths.h"
 #include "support/RandomRobot.h"
 
-namespace {
-
-using namespace ZorvikFoundation;
-using namespace ZorvikFoundation::VexoSDK;
-using namespace model_test;
-using LieGroup::HTransform;
-using LieGroup::Twist;
-using LieGroup::Vector3D;
+namespace zorvik_test::forward_kinematics_test {
 
 constexpr double kPoseTol = 1e-12;   // relative, poses and exact twists
 constexpr double kFdTol = 1e-9;      // twists against fourth-order finite differences, h = 1e-3
@@ -94,15 +88,15 @@ void expectKinematicsMatch(VexoBaseXD<N>& model, const KinematicReference& ref, 
     const std::vector<Vec6> V = ref.twists(model.q().data(), model.qdot().data());
     const std::vector<Vec6> Vfd = twistsByFiniteDifference(model);
     for (int k = 0; k <= N; ++k) {
-      EXPECT_TRUE(Close(model.T(k), T[k], kPoseTol)) << "pose of body " << k;
-      EXPECT_TRUE(Close(model.V(k), V[k], kPoseTol)) << "twist of body " << k;
-      EXPECT_TRUE(Close(model.V(k), Vfd[k], kFdTol)) << "twist of body " << k;
+      EXPECT_MATRIX_CLOSE(model.T(k), T[k], kPoseTol) << "pose of body " << k;
+      EXPECT_MATRIX_CLOSE(model.V(k), V[k], kPoseTol) << "twist of body " << k;
+      EXPECT_MATRIX_CLOSE(model.V(k), Vfd[k], kFdTol) << "twist of body " << k;
     }
   }
 }
 
 // A mounting pose of the base, so that the base joint's transform takes part in every product.
-Mat4 mountingPose() { return homogeneous(rotationVector(Vec3(0.1, -0.2, 0.6)), Vec3(0.5, -0.3, 0.8)); }
+Mat4 mountingPose() { return homogeneous(expSO3(Vec3(0.1, -0.2, 0.6)), Vec3(0.5, -0.3, 0.8)); }
 
 std::shared_ptr<Joint> rigid(const Mat4& T) { return std::make_shared<RigidJoint>(HTransform(T)); }
 
@@ -149,7 +143,7 @@ TEST(Ur5, BodyPosesAreTheProductsOfThePublishedClassicTable) {
     for (int i = 0; i < 6; ++i) model.q()(i) = uniform(rng, -M_PI, M_PI);
     model.update(false);
     const std::vector<Mat4> T = ur5Poses(mountingPose(), model.q().data());
-    for (int k = 0; k <= 6; ++k) EXPECT_TRUE(Close(model.T(k), T[k], kPoseTol)) << "body " << k;
+    for (int k = 0; k <= 6; ++k) EXPECT_MATRIX_CLOSE(model.T(k), T[k], kPoseTol) << "body " << k;
   }
 }
 
@@ -159,8 +153,9 @@ TEST(Ur5, ZeroPoseFlangeIsWhereThePublishedTablePutsIt) {
   auto robot = makeUr5(Mat4::Identity());
   robot->model().update(false);
   const Mat4 T = robot->model().T(6);
-  EXPECT_TRUE(Close(Vec3(T.topRightCorner<3, 1>()), Vec3(-0.81725, -0.19145, -0.005491), kPoseTol));
-  EXPECT_TRUE(Close(Vec3(T.block<3, 1>(0, 2)), Vec3(0, -1, 0), kPoseTol));
+  EXPECT_MATRIX_CLOSE(Vec3(T.topRightCorner<3, 1>()), Vec3(-0.81725, -0.19145, -0.005491),
+                      kPoseTol);
+  EXPECT_MATRIX_CLOSE(Vec3(T.block<3, 1>(0, 2)), Vec3(0, -1, 0), kPoseTol);
 }
 
 TEST(Ur5, BodyTwistsMatchJointTwistsAndFiniteDifferences) {
@@ -178,7 +173,8 @@ const double kPandaAlpha[7] = {0, -M_PI / 2, M_PI / 2, M_PI / 2, -M_PI / 2, M_PI
 std::vector<Mat4> pandaPoses(const Mat4& mount, const double* q) {
   std::vector<Mat4> T{mount};
   for (int i = 0; i < 7; ++i)
-    T.push_back(T.back() * rotX(kPandaAlpha[i]) * transX(kPandaA[i]) * rotZ(q[i]) * transZ(kPandaD[i]));
+    T.push_back(T.back() * rotX(kPandaAlpha[i]) * transX(kPandaA[i]) * rotZ(q[i]) *
+                transZ(kPandaD[i]));
   return T;
 }
 
@@ -202,7 +198,7 @@ TEST(Panda, BodyPosesAreTheProductsOfThePublishedModifiedTable) {
     for (int i = 0; i < 7; ++i) model.q()(i) = uniform(rng, -2.8, 2.8);
     model.update(false);
     const std::vector<Mat4> T = pandaPoses(mountingPose(), model.q().data());
-    for (int k = 0; k <= 7; ++k) EXPECT_TRUE(Close(model.T(k), T[k], kPoseTol)) << "body " << k;
+    for (int k = 0; k <= 7; ++k) EXPECT_MATRIX_CLOSE(model.T(k), T[k], kPoseTol) << "body " << k;
   }
 }
 
@@ -212,8 +208,8 @@ TEST(Panda, ZeroPoseLastLinkIsWhereThePublishedTablePutsIt) {
   auto robot = makePanda(Mat4::Identity());
   robot->model().update(false);
   const Mat4 T = robot->model().T(7);
-  EXPECT_TRUE(Close(Vec3(T.topRightCorner<3, 1>()), Vec3(0.088, 0, 1.033), kPoseTol));
-  EXPECT_TRUE(Close(Vec3(T.block<3, 1>(0, 2)), Vec3(0, 0, -1), kPoseTol));
+  EXPECT_MATRIX_CLOSE(Vec3(T.topRightCorner<3, 1>()), Vec3(0.088, 0, 1.033), kPoseTol);
+  EXPECT_MATRIX_CLOSE(Vec3(T.block<3, 1>(0, 2)), Vec3(0, 0, -1), kPoseTol);
 }
 
 TEST(Panda, BodyTwistsMatchJointTwistsAndFiniteDifferences) {
@@ -226,7 +222,8 @@ TEST(Panda, BodyTwistsMatchJointTwistsAndFiniteDifferences) {
 // joint (2) and three rigid joints (0) use exactly the 16 coordinates.
 std::unique_ptr<OwnedRobot<16>> makeMixedChain() {
   std::mt19937 rng(301);
-  std::unique_ptr<OwnedRobot<16>> r(new OwnedRobot<16>(rigid(mountingPose()), fixedReference(mountingPose())));
+  std::unique_ptr<OwnedRobot<16>> r(
+      new OwnedRobot<16>(rigid(mountingPose()), fixedReference(mountingPose())));
   auto next = [&](std::shared_ptr<Joint> j, JointReference ref) {
     r->attach(static_cast<int>(r->reference().joints.size()) - 1, j, ref);
   };
@@ -235,17 +232,19 @@ std::unique_ptr<OwnedRobot<16>> makeMixedChain() {
   for (int k = 1; k <= 16; ++k) {
     const Mat4 F = frame();
     const Vec3 a = axis();
-    const double p1 = uniform(rng, -1, 1), p2 = uniform(rng, -0.3, 0.3), p3 = uniform(rng, -0.3, 0.3),
-                 p4 = uniform(rng, -1, 1);
+    const double p1 = uniform(rng, -1, 1), p2 = uniform(rng, -0.3, 0.3),
+                 p3 = uniform(rng, -0.3, 0.3), p4 = uniform(rng, -1, 1);
     switch (k) {
       case 1: case 10: case 14:
         next(std::make_shared<RevoluteJoint>(HTransform(F), Vector3D(a)), revoluteReference(F, a));
         break;
       case 2: case 16:
-        next(std::make_shared<PrismaticJoint>(HTransform(F), Vector3D(a)), prismaticReference(F, a));
+        next(std::make_shared<PrismaticJoint>(HTransform(F), Vector3D(a)),
+             prismaticReference(F, a));
         break;
       case 3: case 12: case 15:
-        next(std::make_shared<MDHRevoluteJoint>(p1, p2, p3, p4), mdhRevoluteReference(p1, p2, p3, p4));
+        next(std::make_shared<MDHRevoluteJoint>(p1, p2, p3, p4),
+             mdhRevoluteReference(p1, p2, p3, p4));
         break;
       case 4: case 9: case 13:
         next(rigid(F), fixedReference(F));
@@ -254,10 +253,12 @@ std::unique_ptr<OwnedRobot<16>> makeMixedChain() {
         next(std::make_shared<SphericalJoint>(HTransform(F)), sphericalReference(F));
         break;
       case 6:
-        next(std::make_shared<MDHPrismaticJoint>(p1, p2, p4, p3), mdhPrismaticReference(p1, p2, p4, p3));
+        next(std::make_shared<MDHPrismaticJoint>(p1, p2, p4, p3),
+             mdhPrismaticReference(p1, p2, p4, p3));
         break;
       case 7:
-        next(std::make_shared<CylindricalJoint>(HTransform(F), Vector3D(a)), cylindricalReference(F, a));
+        next(std::make_shared<CylindricalJoint>(HTransform(F), Vector3D(a)),
+             cylindricalReference(F, a));
         break;
       case 8:
         next(std::make_shared<RevoluteJoint>(p1), revoluteReference(rotZ(p1), Vec3::UnitZ()));
@@ -283,57 +284,52 @@ TEST(MixedChain16, PosesAndTwistsMatchTheJointGeometry) {
 
 template <typename T>
 class RandomRobots : public ::testing::Test {};
-template <int N>
-struct Size {
-  static constexpr int value = N;
-};
-typedef ::testing::Types<Size<6>, Size<7>, Size<14>, Size<16>> Sizes;
-TYPED_TEST_SUITE(RandomRobots, Sizes);
+TYPED_TEST_SUITE(RandomRobots, JacobianWidths, JacobianWidthNames);
 
 TYPED_TEST(RandomRobots, ChainsAndTreesMatchTheJointGeometry) {
   constexpr int N = TypeParam::value;
   for (bool tree : {false, true}) {
-    zorvik_test::RandomRobot<N> robot(400 + N, tree, zorvik_test::JointMix::AllOneDof);
+    RandomRobot<N> robot(400 + N, tree, JointMix::AllOneDof);
     expectKinematicsMatch(robot.model(), referenceOf(robot.model()), 500 + N, 3);
   }
 }
 
 TYPED_TEST(RandomRobots, PositionOnlyUpdateLeavesEveryTwistAlone) {
   constexpr int N = TypeParam::value;
-  zorvik_test::RandomRobot<N> robot(410 + N, N >= 14);
+  RandomRobot<N> robot(410 + N, N >= 14);
   auto& model = robot.model();
-  robot.randomState();
+  randomState<N>(model, robot.rng());
   std::vector<Twist> before;
   for (int k = 0; k <= N; ++k) {
     model.V(k) = Twist(randomMatrix<6>(robot.rng()));  // anything but the current twists
     before.push_back(model.V(k));
   }
-  model.q() = robot.randomVector();
-  model.qdot() = robot.randomVector();
+  model.q() = randomMatrix<N>(robot.rng());
+  model.qdot() = randomMatrix<N>(robot.rng());
   model.update(true);
   for (int k = 0; k <= N; ++k) EXPECT_TRUE(model.V(k) == before[k]) << "body " << k;
   const std::vector<Mat4> T = referenceOf(model).poses(model.q().data());
-  for (int k = 0; k <= N; ++k) EXPECT_TRUE(Close(model.T(k), T[k], kPoseTol)) << "body " << k;
+  for (int k = 0; k <= N; ++k) EXPECT_MATRIX_CLOSE(model.T(k), T[k], kPoseTol) << "body " << k;
 }
 
 TYPED_TEST(RandomRobots, ZeroCoordinatesComposeTheJointFrames) {
   constexpr int N = TypeParam::value;
   // Revolute and prismatic joints put the child frame at the joint frame at zero coordinates.
-  zorvik_test::RandomRobot<N> robot(420 + N, N >= 14, zorvik_test::JointMix::RevolutePrismatic);
+  RandomRobot<N> robot(420 + N, N >= 14, JointMix::RevolutePrismatic);
   auto& model = robot.model();
-  robot.randomState();
+  randomState<N>(model, robot.rng());
   model.q().setZero();
   model.update(false);
   std::vector<Mat4> T{Mat4(model.joint(0).Tadj())};
   for (int k = 1; k <= N; ++k) T.push_back(T[model.parent(k)] * model.joint(k).jointFrame());
-  for (int k = 0; k <= N; ++k) EXPECT_TRUE(Close(model.T(k), T[k], kPoseTol)) << "body " << k;
+  for (int k = 0; k <= N; ++k) EXPECT_MATRIX_CLOSE(model.T(k), T[k], kPoseTol) << "body " << k;
 }
 
 TYPED_TEST(RandomRobots, ZeroRatesOnAFixedBaseGiveZeroTwists) {
   constexpr int N = TypeParam::value;
-  zorvik_test::RandomRobot<N> robot(430 + N, N >= 14);
+  RandomRobot<N> robot(430 + N, N >= 14);
   auto& model = robot.model();
-  robot.randomState();  // nonzero twists first
+  randomState<N>(model, robot.rng());  // nonzero twists first
   model.qdot().setZero();
   model.update(false);
   for (int k = 0; k <= N; ++k) EXPECT_TRUE(model.V(k).isZero(0)) << "body " << k;
@@ -341,9 +337,9 @@ TYPED_TEST(RandomRobots, ZeroRatesOnAFixedBaseGiveZeroTwists) {
 
 TYPED_TEST(RandomRobots, VelocityUpdateReproducesTheTwistsOfAFullUpdate) {
   constexpr int N = TypeParam::value;
-  zorvik_test::RandomRobot<N> robot(440 + N, N >= 14);
+  RandomRobot<N> robot(440 + N, N >= 14);
   auto& model = robot.model();
-  robot.randomState();
+  randomState<N>(model, robot.rng());
   std::vector<Twist> V;
   std::vector<HTransform> T;
   for (int k = 0; k <= N; ++k) {
@@ -352,9 +348,9 @@ TYPED_TEST(RandomRobots, VelocityUpdateReproducesTheTwistsOfAFullUpdate) {
   }
   // Same rates: the same twists.
   model.updateVelocity();
-  for (int k = 0; k <= N; ++k) EXPECT_TRUE(Close(model.V(k), V[k], 1e-14)) << "body " << k;
+  for (int k = 0; k <= N; ++k) EXPECT_MATRIX_CLOSE(model.V(k), V[k], 1e-14) << "body " << k;
   // New rates: the twists of a full update, with every pose left as it was.
-  model.qdot() = robot.randomVector();
+  model.qdot() = randomMatrix<N>(robot.rng());
   model.updateVelocity();
   std::vector<Twist> Vnew;
   for (int k = 0; k <= N; ++k) {
@@ -362,7 +358,7 @@ TYPED_TEST(RandomRobots, VelocityUpdateReproducesTheTwistsOfAFullUpdate) {
     Vnew.push_back(model.V(k));
   }
   model.update(false);
-  for (int k = 0; k <= N; ++k) EXPECT_TRUE(Close(Vnew[k], model.V(k), 1e-14)) << "body " << k;
+  for (int k = 0; k <= N; ++k) EXPECT_MATRIX_CLOSE(Vnew[k], model.V(k), 1e-14) << "body " << k;
 }
 
 template <int N>
@@ -374,8 +370,8 @@ struct ModelPeek : VexoBaseXD<N> {
 
 TYPED_TEST(RandomRobots, CopyConstructionGivesAFreshEmptyModel) {
   constexpr int N = TypeParam::value;
-  zorvik_test::RandomRobot<N> robot(450 + N, N >= 14);
-  robot.randomState();
+  RandomRobot<N> robot(450 + N, N >= 14);
+  randomState<N>(robot.model(), robot.rng());
   const typename VexoBaseXD<N>::JointVec q = robot.model().q();
   VexoBaseXD<N> copy(robot.model());
   for (int k = 0; k <= N; ++k) {
@@ -398,7 +394,7 @@ TYPED_TEST(RandomRobots, CopyConstructionGivesAFreshEmptyModel) {
 // copies them into the base body and carries the base twist into every body.
 TYPED_TEST(RandomRobots, MovingBaseTwistIsCarriedIntoEveryBody) {
   constexpr int N = TypeParam::value;
-  zorvik_test::RandomRobot<N> robot(470 + N, N >= 14);
+  RandomRobot<N> robot(470 + N, N >= 14);
   auto& model = robot.model();
   FloatingJoint base;
   model.addJoint(0, base);
@@ -406,18 +402,19 @@ TYPED_TEST(RandomRobots, MovingBaseTwistIsCarriedIntoEveryBody) {
   const Vec6 V0 = randomMatrix<6>(robot.rng());
   base.Tadj() = HTransform(T0);
   base.Vadj() = Twist(V0);
-  model.q() = robot.randomVector();
+  model.q() = randomMatrix<N>(robot.rng());
   model.qdot().setZero();
   model.update(false);
-  EXPECT_TRUE(Close(model.T(0), T0, 0));
-  EXPECT_TRUE(Close(model.V(0), V0, 0));
+  EXPECT_MATRIX_CLOSE(model.T(0), T0, 0);
+  EXPECT_MATRIX_CLOSE(model.V(0), V0, 0);
   // Zero rates: each body moves rigidly with the base, V_k = Ad(T_k^-1 T_0) V_0.
   for (int k = 0; k <= N; ++k)
-    EXPECT_TRUE(Close(model.V(k), Vec6(adjoint(inversePose(model.T(k)) * T0) * V0), kPoseTol)) << k;
+    EXPECT_MATRIX_CLOSE(model.V(k), Vec6(adjoint(inversePose(model.T(k)) * T0) * V0), kPoseTol)
+        << k;
 
   // With joint rates: the body twists are the derivative of the poses when the base moves along
   // T0 exp(t V0) and the coordinates along q + t qdot.
-  const typename VexoBaseXD<N>::JointVec q = model.q(), qdot = robot.randomVector();
+  const typename VexoBaseXD<N>::JointVec q = model.q(), qdot = randomMatrix<N>(robot.rng());
   model.qdot() = qdot;
   model.update(false);
   std::vector<Vec6> V;
@@ -431,7 +428,7 @@ TYPED_TEST(RandomRobots, MovingBaseTwistIsCarriedIntoEveryBody) {
           return model.T(k);
         },
         1e-3);
-    EXPECT_TRUE(Close(V[k], fd, kFdTol)) << "body " << k;
+    EXPECT_MATRIX_CLOSE(V[k], fd, kFdTol) << "body " << k;
   }
 }
 
@@ -440,15 +437,15 @@ TYPED_TEST(RandomRobots, MovingBaseTwistIsCarriedIntoEveryBody) {
 
 template <int D>
 class RecordingJoint;
-}  // namespace
+}  // namespace zorvik_test::forward_kinematics_test
 
 template <int D>
-struct ZorvikFoundation::JointTraits<RecordingJoint<D>> {
+struct ZorvikFoundation::JointTraits<zorvik_test::forward_kinematics_test::RecordingJoint<D>> {
   enum { DOF = D };
   static constexpr ZorvikFoundation::JOINTTYPE TYPE = ZorvikFoundation::CUSTOM;
 };
 
-namespace {
+namespace zorvik_test::forward_kinematics_test {
 
 template <int D>
 class RecordingJoint : public JointBase<RecordingJoint<D>> {
@@ -529,4 +526,4 @@ TEST(CoordinateLayout, ForwardKinematicsSkipsTheBaseJointsCoordinates) {
   expectReceived(end6, q, qd, 6);
 }
 
-}  // namespace
+}  // namespace zorvik_test::forward_kinematics_test

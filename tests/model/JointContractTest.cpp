@@ -15,19 +15,13 @@
 #include <vector>
 
 #include "JointReference.h"
+#include "support/RandomRobot.h"
 
-namespace {
-
-using namespace ZorvikFoundation;
-using namespace model_test;
-using LieGroup::HTransform;
-using LieGroup::Twist;
-using LieGroup::Vector3D;
-using LieGroup::Wrench;
+namespace zorvik_test::joint_contract_test {
 
 // A joint frame and an axis with no special direction; the axis is deliberately not of unit
 // length, the joints normalise it.
-Mat4 tiltedFrame() { return homogeneous(rotationVector(Vec3(0.3, -0.7, 0.4)), Vec3(0.12, -0.05, 0.31)); }
+Mat4 tiltedFrame() { return homogeneous(expSO3(Vec3(0.3, -0.7, 0.4)), Vec3(0.12, -0.05, 0.31)); }
 Vec3 tiltedAxis() { return Vec3(0.4, -1.1, 0.7); }
 
 struct FloatingCase {
@@ -45,7 +39,9 @@ struct RigidCase {
 struct RevoluteUrdfCase {
   typedef RevoluteJoint Type;
   static constexpr JOINTTYPE kind = REVOLUTE;
-  static Type* make() { return new RevoluteJoint(HTransform(tiltedFrame()), Vector3D(tiltedAxis())); }
+  static Type* make() {
+    return new RevoluteJoint(HTransform(tiltedFrame()), Vector3D(tiltedAxis()));
+  }
   static JointReference reference() { return revoluteReference(tiltedFrame(), tiltedAxis()); }
 };
 struct RevoluteOffsetCase {
@@ -57,7 +53,9 @@ struct RevoluteOffsetCase {
 struct PrismaticUrdfCase {
   typedef PrismaticJoint Type;
   static constexpr JOINTTYPE kind = PRISMATIC;
-  static Type* make() { return new PrismaticJoint(HTransform(tiltedFrame()), Vector3D(tiltedAxis())); }
+  static Type* make() {
+    return new PrismaticJoint(HTransform(tiltedFrame()), Vector3D(tiltedAxis()));
+  }
   static JointReference reference() { return prismaticReference(tiltedFrame(), tiltedAxis()); }
 };
 struct PrismaticOffsetCase {
@@ -83,7 +81,9 @@ struct MdhPrismaticCase {
 struct CylindricalUrdfCase {
   typedef CylindricalJoint Type;
   static constexpr JOINTTYPE kind = CYLINDRICAL;
-  static Type* make() { return new CylindricalJoint(HTransform(tiltedFrame()), Vector3D(tiltedAxis())); }
+  static Type* make() {
+    return new CylindricalJoint(HTransform(tiltedFrame()), Vector3D(tiltedAxis()));
+  }
   static JointReference reference() { return cylindricalReference(tiltedFrame(), tiltedAxis()); }
 };
 struct CylindricalOffsetCase {
@@ -91,7 +91,9 @@ struct CylindricalOffsetCase {
   static constexpr JOINTTYPE kind = CYLINDRICAL;
   // (theta0, d0): Rz(theta0 + q0) Tz(d0 + q1)
   static Type* make() { return new CylindricalJoint(-0.5, 0.3); }
-  static JointReference reference() { return cylindricalReference(rotZ(-0.5) * transZ(0.3), Vec3::UnitZ()); }
+  static JointReference reference() {
+    return cylindricalReference(rotZ(-0.5) * transZ(0.3), Vec3::UnitZ());
+  }
 };
 struct SphericalCase {
   typedef SphericalJoint Type;
@@ -148,7 +150,9 @@ class JointContract : public ::testing::Test {
 
   Eigen::MatrixXd subspace() const { return joint->E().leftCols(dof); }
   Eigen::MatrixXd subspaceRate() const { return joint->Edot().leftCols(dof); }
-  Eigen::VectorXd vec(const Coords& c) const { return Eigen::Map<const Eigen::VectorXd>(c.data(), dof); }
+  Eigen::VectorXd vec(const Coords& c) const {
+    return Eigen::Map<const Eigen::VectorXd>(c.data(), dof);
+  }
   // q + t v, coordinate by coordinate.
   Coords along(const Coords& q, const Coords& v, double t) const {
     Coords r;
@@ -172,7 +176,7 @@ TYPED_TEST(JointContract, StartsAtRestInThePoseOfZeroCoordinates) {
   const Coords zero{};
   ASSERT_EQ(this->joint->type(), TypeParam::kind);
   ASSERT_EQ(this->joint->dof(), this->ref.dof);
-  EXPECT_TRUE(Close(this->joint->Tadj(), this->ref.pose(zero.data()), kExactTol));
+  EXPECT_MATRIX_CLOSE(this->joint->Tadj(), this->ref.pose(zero.data()), kExactTol);
   EXPECT_TRUE(this->joint->Vadj().isZero(0));
   EXPECT_TRUE(this->joint->Edot().isZero(0));
   EXPECT_EQ(this->joint->friction(), nullptr);
@@ -180,21 +184,21 @@ TYPED_TEST(JointContract, StartsAtRestInThePoseOfZeroCoordinates) {
   // The motion subspace a fresh joint holds is already the one of zero coordinates.
   const Matrix6d E0 = this->joint->E();
   this->joint->update(zero.data(), zero.data());
-  EXPECT_TRUE(Close(E0, this->joint->E(), 0));
+  EXPECT_MATRIX_CLOSE(E0, this->joint->E(), 0);
 }
 
 TYPED_TEST(JointContract, RelativePoseMatchesTheJointGeometry) {
   auto& j = *this->joint;
   for (const auto& s : this->states()) {
     j.update(s.q.data(), s.qdot.data());
-    EXPECT_TRUE(Close(j.Tadj(), this->ref.pose(s.q.data()), kExactTol));
+    EXPECT_MATRIX_CLOSE(j.Tadj(), this->ref.pose(s.q.data()), kExactTol);
     const Matrix6d E = j.E();
     // The position-only update gives the same pose and subspace, whatever came before it.
     const Coords other = this->along(s.q, s.qdot, 0.5);
     j.update(other.data(), s.qdot.data());
     j.update(s.q.data());
-    EXPECT_TRUE(Close(j.Tadj(), this->ref.pose(s.q.data()), kExactTol));
-    EXPECT_TRUE(Close(j.E(), E, kExactTol));
+    EXPECT_MATRIX_CLOSE(j.Tadj(), this->ref.pose(s.q.data()), kExactTol);
+    EXPECT_MATRIX_CLOSE(j.E(), E, kExactTol);
   }
 }
 
@@ -204,8 +208,8 @@ TYPED_TEST(JointContract, RelativeTwistIsSubspaceTimesRateAndMatchesTheJointGeom
   for (const auto& s : this->states()) {
     j.update(s.q.data(), s.qdot.data());
     const Vec6 EtimesRate = this->subspace() * this->vec(s.qdot);
-    EXPECT_TRUE(Close(j.Vadj(), EtimesRate, 1e-14));
-    EXPECT_TRUE(Close(j.Vadj(), this->ref.twist(s.q.data(), s.qdot.data()), kExactTol));
+    EXPECT_MATRIX_CLOSE(j.Vadj(), EtimesRate, 1e-14);
+    EXPECT_MATRIX_CLOSE(j.Vadj(), this->ref.twist(s.q.data(), s.qdot.data()), kExactTol);
     // Only the first dof() columns carry the joint's axes.
     EXPECT_TRUE(j.E().rightCols(6 - dof).isZero(0));
     EXPECT_TRUE(j.Edot().rightCols(6 - dof).isZero(0));
@@ -223,7 +227,7 @@ TYPED_TEST(JointContract, RelativeTwistIsTheDerivativeOfTheRelativePose) {
         },
         kStep);
     j.update(s.q.data(), s.qdot.data());
-    EXPECT_TRUE(Close(j.Vadj(), fd, kFdTol)) << "q scale " << s.q[0];
+    EXPECT_MATRIX_CLOSE(j.Vadj(), fd, kFdTol) << "q scale " << s.q[0];
   }
 }
 
@@ -238,7 +242,7 @@ TYPED_TEST(JointContract, SubspaceRateIsTheDerivativeOfTheSubspace) {
         },
         kStep);
     j.update(s.q.data(), s.qdot.data());
-    EXPECT_TRUE(Close(this->subspaceRate(), fd, kRateTol)) << "q scale " << s.q[0];
+    EXPECT_MATRIX_CLOSE(this->subspaceRate(), fd, kRateTol) << "q scale " << s.q[0];
   }
 }
 
@@ -253,8 +257,8 @@ TYPED_TEST(JointContract, VelocityUpdateKeepsThePoseAndEqualsAFullUpdate) {
     EXPECT_TRUE(j.Tadj() == T);
     EXPECT_TRUE(j.E() == E);
     fresh->update(s.q.data(), s.qddot.data());
-    EXPECT_TRUE(Close(j.Vadj(), fresh->Vadj(), 1e-14));
-    EXPECT_TRUE(Close(j.Edot(), fresh->Edot(), 1e-14));
+    EXPECT_MATRIX_CLOSE(j.Vadj(), fresh->Vadj(), 1e-14);
+    EXPECT_MATRIX_CLOSE(j.Edot(), fresh->Edot(), 1e-14);
   }
 }
 
@@ -274,8 +278,8 @@ TYPED_TEST(JointContract, ReferenceRateQueriesLeaveTheJointUntouched) {
     EXPECT_TRUE(j.E() == E);
     EXPECT_TRUE(j.Edot() == Edot);
     // The relative twist the joint would have at the reference rate, and E qddot.
-    EXPECT_TRUE(Close(ref, this->ref.twist(s.q.data(), s.qddot.data()), kExactTol));
-    EXPECT_TRUE(Close(acc, this->ref.twist(s.q.data(), s.qddot.data()), kExactTol));
+    EXPECT_MATRIX_CLOSE(ref, this->ref.twist(s.q.data(), s.qddot.data()), kExactTol);
+    EXPECT_MATRIX_CLOSE(acc, this->ref.twist(s.q.data(), s.qddot.data()), kExactTol);
   }
 }
 
@@ -325,8 +329,8 @@ TYPED_TEST(JointContract, AccelerationTermsAddUpToTheDerivativeOfTheChildTwist) 
     const Vec6 Vc = childTwist(0);
     const Vec6 sum = adjoint(inversePose(j.Tadj())) * Vpdot +
                      Vec6(j.adjAcc(s.qdot.data(), s.qddot.data())) + Vec6(j.biasAcc(Twist(Vc)));
-    EXPECT_TRUE(Close(sum, fd, kRateTol)) << "q scale " << s.q[0];
+    EXPECT_MATRIX_CLOSE(sum, fd, kRateTol) << "q scale " << s.q[0];
   }
 }
 
-}  // namespace
+}  // namespace zorvik_test::joint_contract_test

@@ -1,44 +1,18 @@
-// The joint interface apart from the motion contract: the binary layout clients compile against
-// (member order, virtual-table slots, which destructor is virtual), the initial state of every
-// joint, the client-maintained floating base joint, re-parameterising joints, and the services of
-// JointBase, JointLimit and the friction hook.
+// The joint interface apart from the motion contract and the binary layout (tests/abi): how joint
+// kinds are numbered, which destructor is virtual, the initial state of every joint, the
+// client-maintained floating base joint, re-parameterising joints, and the services of JointBase,
+// JointLimit and the friction hook.
 #include <AMBS/Joint>
 
 #include <type_traits>
 
 #include "JointReference.h"
-#include "LayoutProbe.h"
+#include "support/ClientJoint.h"
+#include "support/RandomRobot.h"
 
-namespace {
-class ClientJoint;
-}
+namespace zorvik_test::joint_interface_test {
 
-// A client's own one-coordinate joint, built on JointBase like the library's joints.
-template <>
-struct ZorvikFoundation::JointTraits<ClientJoint> {
-  enum { DOF = 1 };
-  static constexpr ZorvikFoundation::JOINTTYPE TYPE = ZorvikFoundation::CUSTOM;
-};
-
-namespace {
-
-using namespace ZorvikFoundation;
-using namespace model_test;
 using LieGroup::Displacement;
-using LieGroup::HTransform;
-using LieGroup::Rotation;
-using LieGroup::Twist;
-using LieGroup::Vector3D;
-using LieGroup::Wrench;
-
-class ClientJoint : public JointBase<ClientJoint> {
- public:
-  void update(const double*) override {}
-  void update(const double*, const double*) override {}
-  void updateVelocity(const double*, const double*) override {}
-  // The first virtual operation a client adds comes after everything JointBase declares.
-  virtual int clientOperation() { return 1; }
-};
 
 static_assert(sizeof(JOINTTYPE) == 4, "JOINTTYPE is a 32-bit enumeration");
 static_assert(CUSTOM == 0 && FLOATING == 1 && RIGID == 2 && FREE == 3 && REVOLUTE == 4 &&
@@ -53,84 +27,12 @@ static_assert(std::has_virtual_destructor<JointBase<RevoluteJoint>>::value,
               "JointBase's destructor is virtual");
 static_assert(std::has_virtual_destructor<FreeJoint>::value, "concrete joints inherit it");
 
-TEST(JointLayout, VirtualOperationsOccupyTheirSlotsInOrder) {
-  typedef void (Joint::*Update1)(const double*);
-  typedef void (Joint::*Update2)(const double*, const double*);
-  typedef Twist (Joint::*AdjAcc2)(const double*, const double*) const;
-  typedef Twist (Joint::*AdjAcc1)(const double*) const;
-  typedef void (Joint::*Project3)(const Matrix6d&, double*, double*);
-  typedef void (Joint::*Project2)(const Matrix6d&, double*);
-  EXPECT_EQ(vtableSlot(static_cast<Update1>(&Joint::update)), 0);
-  EXPECT_EQ(vtableSlot(static_cast<Update2>(&Joint::update)), 1);
-  EXPECT_EQ(vtableSlot(&Joint::updateVelocity), 2);
-  EXPECT_EQ(vtableSlot(&Joint::adjTwist), 3);
-  EXPECT_EQ(vtableSlot(static_cast<AdjAcc2>(&Joint::adjAcc)), 4);
-  EXPECT_EQ(vtableSlot(static_cast<AdjAcc1>(&Joint::adjAcc)), 5);
-  EXPECT_EQ(vtableSlot(&Joint::biasAcc), 6);
-  EXPECT_EQ(vtableSlot(static_cast<Project3>(&Joint::project)), 7);
-  EXPECT_EQ(vtableSlot(static_cast<Project2>(&Joint::project)), 8);
-  EXPECT_EQ(vtableSlot(&Joint::idyn), 9);
-  EXPECT_EQ(vtableSlot(&Joint::stiffness), 10);
-  EXPECT_EQ(vtableSlot(&Joint::damping), 11);
-  EXPECT_EQ(vtableSlot(&Joint::neutralPos), 12);
-  // JointBase's virtual destructor takes the two slots after the thirteen (complete and deleting
-  // destructor), and JointBase adds no other virtual operation.
-  EXPECT_EQ(vtableSlot(&ClientJoint::clientOperation), 15);
-
-  // The friction model has a single operation.
-  EXPECT_GE(vtableSlot(&JointFrictionAlgorithm::frictionTorque), 0);
-}
-
-struct JointProbe : MDHRevoluteJoint {
-  JointProbe() : MDHRevoluteJoint(0.3, 0.1, 0.2, 0.4) {}
-  std::vector<std::ptrdiff_t> jointMembers() const {
-    return {offsetIn(*this, _type),  offsetIn(*this, _dof),   offsetIn(*this, _Toffset),
-            offsetIn(*this, _offset), offsetIn(*this, _Tadj), offsetIn(*this, _Vadj),
-            offsetIn(*this, _E),      offsetIn(*this, _Edot), offsetIn(*this, _kinematic),
-            offsetIn(*this, _index),  offsetIn(*this, _motor), offsetIn(*this, _fric)};
-  }
-  std::vector<std::ptrdiff_t> baseAndOwnMembers() const {
-    return {offsetIn(*this, _fric), offsetIn(*this, _D),     offsetIn(*this, _K),
-            offsetIn(*this, _q_neutral), offsetIn(*this, _h), offsetIn(*this, _limit),
-            offsetIn(*this, _cal), offsetIn(*this, _sal),   offsetIn(*this, _theta0)};
-  }
-};
-struct PrismaticProbe : MDHPrismaticJoint {
-  PrismaticProbe() : MDHPrismaticJoint(0.3, 0.1, 0.2, 0.4) {}
-  std::vector<std::ptrdiff_t> ownMembers() const {
-    return {offsetIn(*this, _limit), offsetIn(*this, _cal), offsetIn(*this, _sal), offsetIn(*this, _d0)};
-  }
-};
 struct SphericalProbe : SphericalJoint {
-  std::vector<std::ptrdiff_t> ownMembers() const {
-    return {offsetIn(*this, _limit), offsetIn(*this, _alpha), offsetIn(*this, _beta),
-            offsetIn(*this, _theta_sqr)};
-  }
   double thetaSqr() const { return _theta_sqr; }
 };
 struct FreeProbe : FreeJoint {
-  std::vector<std::ptrdiff_t> ownMembers() const {
-    return {offsetIn(*this, _limit), offsetIn(*this, _alpha), offsetIn(*this, _beta),
-            offsetIn(*this, _theta_sqr)};
-  }
   double thetaSqr() const { return _theta_sqr; }
 };
-struct LimitProbe : JointLimit<3> {
-  std::vector<std::ptrdiff_t> members() const {
-    return {offsetIn(*this, _q_llimit),    offsetIn(*this, _q_ulimit),   offsetIn(*this, _qdot_llimit),
-            offsetIn(*this, _qdot_ulimit), offsetIn(*this, _tau_llimit), offsetIn(*this, _tau_ulimit)};
-  }
-};
-
-TEST(JointLayout, MembersAreLaidOutInDeclarationOrder) {
-  const JointProbe mdh;
-  EXPECT_TRUE(Increasing(mdh.jointMembers()));
-  EXPECT_TRUE(Increasing(mdh.baseAndOwnMembers()));
-  EXPECT_TRUE(Increasing(PrismaticProbe().ownMembers()));
-  EXPECT_TRUE(Increasing(SphericalProbe().ownMembers()));
-  EXPECT_TRUE(Increasing(FreeProbe().ownMembers()));
-  EXPECT_TRUE(Increasing(LimitProbe().members()));
-}
 
 TEST(JointState, MdhJointsKeepTheCosineAndSineOfTheLinkTwist) {
   struct Probe : MDHRevoluteJoint {
@@ -215,8 +117,8 @@ TEST(JointFrames, RigidJointPlacesTheChildWhereItIsSet) {
   b.setOrigin(R, p);
   a.update(nullptr);
   b.update(nullptr, nullptr);
-  EXPECT_TRUE(Close(a.Tadj(), T, 0));
-  EXPECT_TRUE(Close(b.Tadj(), T, 0));
+  EXPECT_MATRIX_CLOSE(a.Tadj(), T, 0);
+  EXPECT_MATRIX_CLOSE(b.Tadj(), T, 0);
   EXPECT_TRUE(a.hasOffset());
 }
 
@@ -230,7 +132,7 @@ TEST(JointFrames, ANewJointFrameMovesTheWholeMotion) {
   EXPECT_TRUE(j.hasOffset());
   const double q = 0.83;
   j.update(&q);
-  EXPECT_TRUE(Close(j.Tadj(), revoluteReference(frame, axis).pose(&q), 1e-12));
+  EXPECT_MATRIX_CLOSE(j.Tadj(), revoluteReference(frame, axis).pose(&q), 1e-12);
   j.setJointFrame(HTransform());
   EXPECT_FALSE(j.hasOffset());
 }
@@ -245,8 +147,8 @@ TEST(JointFrames, MdhJointsCanBeReparameterised) {
   for (double q : {0.0, 0.7, -2.1}) {
     r.update(&q);
     p.update(&q);
-    EXPECT_TRUE(Close(r.Tadj(), mdhRevoluteReference(-1.2, 0.35, -0.05, 0.9).pose(&q), 1e-12));
-    EXPECT_TRUE(Close(p.Tadj(), mdhPrismaticReference(0.8, -0.15, 1.3, 0.22).pose(&q), 1e-12));
+    EXPECT_MATRIX_CLOSE(r.Tadj(), mdhRevoluteReference(-1.2, 0.35, -0.05, 0.9).pose(&q), 1e-12);
+    EXPECT_MATRIX_CLOSE(p.Tadj(), mdhPrismaticReference(0.8, -0.15, 1.3, 0.22).pose(&q), 1e-12);
   }
 }
 
@@ -266,9 +168,10 @@ TEST(JointBaseServices, SpringDamperParametersReachTheVirtualAccessors) {
   EXPECT_EQ(j.period(), 0.001);
   // The spring pulls back towards the neutral position, the damper opposes the rate.
   const CylindricalJoint::JointVec q0(0.1, 0.1), dq(0.2, -0.4), v(1.5, -2.0);
-  EXPECT_TRUE(Close(j.addedTorque(q0 + dq, CylindricalJoint::JointVec::Zero()),
-                    CylindricalJoint::JointVec(-2.0 * 0.2, -3.0 * -0.4), 1e-15));
-  EXPECT_TRUE(Close(j.addedTorque(q0, v), CylindricalJoint::JointVec(-0.5 * 1.5, -0.5 * -2.0), 1e-15));
+  EXPECT_MATRIX_CLOSE(j.addedTorque(q0 + dq, CylindricalJoint::JointVec::Zero()),
+                    CylindricalJoint::JointVec(-2.0 * 0.2, -3.0 * -0.4), 1e-15);
+  EXPECT_MATRIX_CLOSE(j.addedTorque(q0, v), CylindricalJoint::JointVec(-0.5 * 1.5, -0.5 * -2.0),
+                      1e-15);
   EXPECT_TRUE(j.addedInertia().isZero(0));
 }
 
@@ -305,7 +208,8 @@ TEST(JointBaseServices, LimitsReportTheSideAndClampPositions) {
 
 class ViscousCoulombFriction : public JointFrictionAlgorithm {
  public:
-  void frictionTorque(const double* q, const double* qdot, const double* tau, double* friction) override {
+  void frictionTorque(const double* q, const double* qdot, const double* tau,
+                      double* friction) override {
     for (int i = 0; i < 2; ++i) friction[i] = -0.3 * qdot[i] - 0.01 * tau[i] + q[i];
   }
 };
@@ -326,4 +230,4 @@ TEST(JointBaseServices, FrictionComesFromTheModelOrIsZero) {
   EXPECT_DOUBLE_EQ(f[1], 0.6 - 0.04 - 0.25);
 }
 
-}  // namespace
+}  // namespace zorvik_test::joint_interface_test

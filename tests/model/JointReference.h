@@ -9,7 +9,7 @@
 
 #include "ModelTestSupport.h"
 
-namespace model_test {
+namespace zorvik_test {
 
 struct JointReference {
   int dof;
@@ -43,15 +43,18 @@ inline Vec6 twistOf(const Vec3& v, const Vec3& w) {
 
 // No coordinates, a fixed child pose.
 inline JointReference fixedReference(const Mat4& T) {
-  return {0, [T](const double*) { return T; }, [](const double*, const double*) { return Vec6(Vec6::Zero()); }};
+  return {0, [T](const double*) { return T; },
+          [](const double*, const double*) { return Vec6(Vec6::Zero()); }};
 }
 
 // Rotation by q about the unit axis a of the joint frame `origin`: origin * (Rot(a, q), 0). The
 // child turns about a, which it shares with the joint frame, so its twist is (0, a qdot).
 inline JointReference revoluteReference(const Mat4& origin, const Vec3& axis) {
   const Vec3 a = axis.normalized();
-  return {1, [=](const double* q) { return Mat4(origin * homogeneous(axisAngle(a, q[0]), Vec3::Zero())); },
-          [=](const double*, const double* qd) { return twistOf(Vec3::Zero(), a * qd[0]); }};
+  return {
+      1,
+      [=](const double* q) { return Mat4(origin * homogeneous(axisAngle(a, q[0]), Vec3::Zero())); },
+      [=](const double*, const double* qd) { return twistOf(Vec3::Zero(), a * qd[0]); }};
 }
 
 // Translation by q along the unit axis a of the joint frame: origin * (I, q a); twist (a qdot, 0).
@@ -65,14 +68,18 @@ inline JointReference prismaticReference(const Mat4& origin, const Vec3& axis) {
 // child turns about its own z axis: twist (0, 0, 0, 0, 0, qdot).
 inline JointReference mdhRevoluteReference(double alpha, double a, double d, double theta0) {
   return {1,
-          [=](const double* q) { return Mat4(rotX(alpha) * transX(a) * rotZ(theta0 + q[0]) * transZ(d)); },
+          [=](const double* q) {
+            return Mat4(rotX(alpha) * transX(a) * rotZ(theta0 + q[0]) * transZ(d));
+          },
           [](const double*, const double* qd) { return twistOf(Vec3::Zero(), Vec3(0, 0, qd[0])); }};
 }
 
 // Rx(alpha) Tx(a) Rz(theta) Tz(d), d = d0 + q; the child slides along its own z axis.
 inline JointReference mdhPrismaticReference(double alpha, double a, double theta, double d0) {
   return {1,
-          [=](const double* q) { return Mat4(rotX(alpha) * transX(a) * rotZ(theta) * transZ(d0 + q[0])); },
+          [=](const double* q) {
+            return Mat4(rotX(alpha) * transX(a) * rotZ(theta) * transZ(d0 + q[0]));
+          },
           [](const double*, const double* qd) { return twistOf(Vec3(0, 0, qd[0]), Vec3::Zero()); }};
 }
 
@@ -90,10 +97,11 @@ inline JointReference cylindricalReference(const Mat4& origin, const Vec3& axis)
 inline JointReference sphericalReference(const Mat4& origin) {
   return {3,
           [=](const double* q) {
-            return Mat4(origin * homogeneous(rotationVector(Vec3(q[0], q[1], q[2])), Vec3::Zero()));
+            return Mat4(origin * homogeneous(expSO3(Vec3(q[0], q[1], q[2])), Vec3::Zero()));
           },
           [](const double* q, const double* qd) {
-            return twistOf(Vec3::Zero(), rightJacobianSO3(Vec3(q[0], q[1], q[2])) * Vec3(qd[0], qd[1], qd[2]));
+            return twistOf(Vec3::Zero(),
+                           rightJacobianSO3(Vec3(q[0], q[1], q[2])) * Vec3(qd[0], qd[1], qd[2]));
           }};
 }
 
@@ -102,15 +110,16 @@ inline JointReference sphericalReference(const Mat4& origin) {
 inline JointReference freeReference(const Mat4& origin) {
   return {6,
           [=](const double* q) {
-            return Mat4(origin * homogeneous(rotationVector(Vec3(q[3], q[4], q[5])), Vec3(q[0], q[1], q[2])));
+            return Mat4(origin *
+                        homogeneous(expSO3(Vec3(q[3], q[4], q[5])), Vec3(q[0], q[1], q[2])));
           },
           [](const double* q, const double* qd) {
             const Vec3 xi(q[3], q[4], q[5]);
-            return twistOf(rotationVector(xi).transpose() * Vec3(qd[0], qd[1], qd[2]),
+            return twistOf(expSO3(xi).transpose() * Vec3(qd[0], qd[1], qd[2]),
                            rightJacobianSO3(xi) * Vec3(qd[3], qd[4], qd[5]));
           }};
 }
 
-}  // namespace model_test
+}  // namespace zorvik_test
 
 #endif

@@ -11,7 +11,7 @@
 
 #include "JointReference.h"
 
-namespace model_test {
+namespace zorvik_test {
 
 // A robot as the tests see it: its joints' geometry, each body's parent and the coordinates each
 // joint reads (joint after joint in index order, the base joint's own first).
@@ -73,14 +73,16 @@ inline JointReference referenceOf(const ZorvikFoundation::Joint& j) {
     case MDH_REVOLUTE: {
       // The joint frame is the fixed part Rx(alpha) Tx(a) Tz(d); the motion Rz(theta0 + q).
       const double theta0 = dynamic_cast<const MDHRevoluteJoint&>(j).theta0();
-      return {1, [=](const double* q) { return Mat4(frame * rotZ(theta0 + q[0])); },
-              [](const double*, const double* qd) { return twistOf(Vec3::Zero(), Vec3(0, 0, qd[0])); }};
+      return {
+          1, [=](const double* q) { return Mat4(frame * rotZ(theta0 + q[0])); },
+          [](const double*, const double* qd) { return twistOf(Vec3::Zero(), Vec3(0, 0, qd[0])); }};
     }
     case MDH_PRISMATIC: {
       // The joint frame is Rx(alpha) Tx(a) Rz(theta); the motion Tz(d0 + q).
       const double d0 = dynamic_cast<const MDHPrismaticJoint&>(j).d0();
-      return {1, [=](const double* q) { return Mat4(frame * transZ(d0 + q[0])); },
-              [](const double*, const double* qd) { return twistOf(Vec3(0, 0, qd[0]), Vec3::Zero()); }};
+      return {
+          1, [=](const double* q) { return Mat4(frame * transZ(d0 + q[0])); },
+          [](const double*, const double* qd) { return twistOf(Vec3(0, 0, qd[0]), Vec3::Zero()); }};
     }
     default:
       ADD_FAILURE() << "no reference for joint type " << j.type();
@@ -119,6 +121,6 @@ std::vector<Vec6> twistsByFiniteDifference(ZorvikFoundation::VexoSDK::VexoBaseXD
   return V;
 }
 
-}  // namespace model_test
+}  // namespace zorvik_test
 
 #endif

@@ -45,9 +45,10 @@ struct RegionOutcome {
 };
 
 std::string describe(const RegionOutcome& o) {
-  std::string s = o.exited ? "exited with code " + std::to_string(o.exitCode)
-                           : "killed by signal " + std::to_string(o.signal) +
-                                 (o.signal == SIGKILL ? " (SIGKILL: a system call in strict mode)" : "");
+  std::string s = o.exited
+                      ? "exited with code " + std::to_string(o.exitCode)
+                      : "killed by signal " + std::to_string(o.signal) +
+                            (o.signal == SIGKILL ? " (SIGKILL: a system call in strict mode)" : "");
   if (!o.diagnostics.empty()) s += "; stderr: " + o.diagnostics;
   return s;
 }
@@ -132,7 +133,8 @@ RegionOutcome runInStrictRegion(std::size_t capacity, WarmUp&& warmUp, Region&& 
     outcome.signal = WTERMSIG(status);
   }
   outcome.output.resize(bytes.size() / sizeof(double));
-  if (!bytes.empty()) std::memcpy(outcome.output.data(), bytes.data(), outcome.output.size() * sizeof(double));
+  if (!bytes.empty())
+    std::memcpy(outcome.output.data(), bytes.data(), outcome.output.size() * sizeof(double));
   return outcome;
 }
 
@@ -151,8 +153,8 @@ TEST(StrictRegion, PassesWhenNothingHappens) {
 }
 
 TEST(StrictRegion, CatchesASystemCall) {
-  const RegionOutcome o =
-      runInStrictRegion(16, nothing, [](Record& r) { r.put(static_cast<double>(syscall(SYS_getpid))); });
+  const RegionOutcome o = runInStrictRegion(
+      16, nothing, [](Record& r) { r.put(static_cast<double>(syscall(SYS_getpid))); });
   EXPECT_FALSE(o.exited) << describe(o);
   EXPECT_EQ(o.signal, SIGKILL) << describe(o);
   EXPECT_TRUE(o.output.empty());
@@ -205,7 +207,8 @@ TYPED_TEST(RealTimeCycle, MakesNoSystemCallAndNoAllocation) {
       for (int k = 1; k <= kCycles; ++k) cycle->step(k, r);
     };
     const RegionOutcome o = runInStrictRegion(kCycles * kCapacity, warmUp, region);
-    ASSERT_TRUE(o.exited && o.exitCode == 0) << "N = " << N << ", seed " << seed << ": " << describe(o);
+    ASSERT_TRUE(o.exited && o.exitCode == 0)
+        << "N = " << N << ", seed " << seed << ": " << describe(o);
 
     // The same cycles outside the region, on the parent's copy of the state the child started from.
     std::vector<double> expected(kCycles * kCapacity);

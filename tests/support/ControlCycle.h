@@ -6,9 +6,9 @@
 // single-threaded run).
 //
 // A cycle runs, in order: update(true), update(false), updateJacobian(false), the six fixed-base
-// forms of the idyn family, DynamicAnalysisXD<N>::JointDynamics, both MomentumObserverXD<N>::estimate
-// forms, and for each controller the long forms of refAcceleration, refImpedanceAcceleration and
-// refComplianceForce.
+// forms of the idyn family, DynamicAnalysisXD<N>::JointDynamics, both
+// MomentumObserverXD<N>::estimate forms, and for each controller the long forms of refAcceleration,
+// refImpedanceAcceleration and refComplianceForce.
 #ifndef ZORVIK_TEST_CONTROL_CYCLE_H
 #define ZORVIK_TEST_CONTROL_CYCLE_H
 
@@ -19,6 +19,7 @@
 
 #include <cstddef>
 
+#include "support/RandomLieGroup.h"
 #include "support/RandomRobot.h"
 
 namespace zorvik_test {
@@ -60,15 +61,15 @@ class ControlCycle {
   // Odd seeds make a tree, even seeds a serial chain; all four one-coordinate joint kinds appear.
   explicit ControlCycle(unsigned seed) : robot_(seed, seed % 2 == 1, JointMix::AllOneDof) {
     std::mt19937& rng = robot_.rng();
-    std::uniform_real_distribution<double> u(-1, 1);
-    q0_ = robot_.randomVector();
-    qdot0_ = robot_.randomVector();
-    qddot_ = robot_.randomVector();
-    qdot_r_ = robot_.randomVector();
-    qddot_r_ = robot_.randomVector();
-    tau_applied_ = robot_.randomVector(10.0);
-    gacc_ = Vector3D(0.1 * u(rng), 0.1 * u(rng), -9.81);
-    robot_.body(N).setExtWrench(Wrench(u(rng), u(rng), u(rng), u(rng), u(rng), u(rng)));
+    q0_ = randomMatrix<N>(rng);
+    qdot0_ = randomMatrix<N>(rng);
+    qddot_ = randomMatrix<N>(rng);
+    qdot_r_ = randomMatrix<N>(rng);
+    qddot_r_ = randomMatrix<N>(rng);
+    tau_applied_ = randomMatrix<N>(rng, 10.0);
+    const Eigen::Vector2d tilt = randomMatrix<2>(rng, 0.1);
+    gacc_ = Vector3D(tilt.x(), tilt.y(), -9.81);
+    robot_.body(N).setExtWrench(Wrench(randomMatrix<6>(rng)));
 
     for (MomentumObserverXD<N>& o : observer_) {
       o.setPeriod(1e-3);
@@ -78,16 +79,16 @@ class ControlCycle {
       configure(rot_[mode], mode == 1);
       configure(tf_[mode], mode == 1);
     }
-    Rd_ = Vector3D(u(rng), u(rng), u(rng)).exp();
-    wd_ = Vector3D(u(rng), u(rng), u(rng));
-    wdotd_ = Vector3D(u(rng), u(rng), u(rng));
-    n_ = Vector3D(u(rng), u(rng), u(rng));
-    nd_ = Vector3D(u(rng), u(rng), u(rng));
+    Rd_ = Vector3D(randomMatrix<3>(rng)).exp();
+    wd_ = Vector3D(randomMatrix<3>(rng));
+    wdotd_ = Vector3D(randomMatrix<3>(rng));
+    n_ = Vector3D(randomMatrix<3>(rng));
+    nd_ = Vector3D(randomMatrix<3>(rng));
     Td_ = randomPose(rng, 0.5);
-    Vd_ = Twist(u(rng), u(rng), u(rng), u(rng), u(rng), u(rng));
-    Vdotd_ = Twist(u(rng), u(rng), u(rng), u(rng), u(rng), u(rng));
-    F_ = Wrench(u(rng), u(rng), u(rng), u(rng), u(rng), u(rng));
-    Fd_ = Wrench(u(rng), u(rng), u(rng), u(rng), u(rng), u(rng));
+    Vd_ = randomTwist(rng);
+    Vdotd_ = randomTwist(rng);
+    F_ = randomWrench(rng);
+    Fd_ = randomWrench(rng);
   }
 
   Model& model() { return robot_.model(); }

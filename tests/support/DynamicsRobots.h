@@ -3,7 +3,8 @@
 //     (rigid, revolute, prismatic, MDH, cylindrical, spherical, free), adding up to exactly N, so
 //     that the multi-coordinate paths (motion subspaces that depend on q, nonzero Edot, joints that
 //     consume no coordinate) are exercised;
-//   - FloatingBaseTwin<N>: a second model with the same bodies' mass properties, the same joints and
+//   - FloatingBaseTwin<N>: a second model with the same bodies' mass properties, the same joints
+//   and
 //     the same connectivity as a given model, but a FloatingJoint as base joint;
 //   - PrescribedBaseJoint: a base joint without coordinates whose pose, twist and acceleration the
 //     test prescribes (a robot on a moving platform, modelled as a fixed base);
@@ -21,18 +22,6 @@
 
 namespace zorvik_test {
 
-// Joint has no virtual destructor: each joint is deleted through its concrete type.
-struct OwnedJointDeleter {
-  void (*destroy)(Joint*);
-  void operator()(Joint* j) const { destroy(j); }
-};
-typedef std::unique_ptr<Joint, OwnedJointDeleter> OwnedJoint;
-
-template <typename J>
-OwnedJoint ownJoint(J* j) {
-  return OwnedJoint(j, OwnedJointDeleter{[](Joint* p) { delete static_cast<J*>(p); }});
-}
-
 // A copy of a joint of one of the library's concrete classes, state included.
 inline OwnedJoint cloneJoint(const Joint& j) {
   switch (j.type()) {
@@ -40,10 +29,12 @@ inline OwnedJoint cloneJoint(const Joint& j) {
     case RIGID: return ownJoint(new RigidJoint(static_cast<const RigidJoint&>(j)));
     case REVOLUTE: return ownJoint(new RevoluteJoint(static_cast<const RevoluteJoint&>(j)));
     case PRISMATIC: return ownJoint(new PrismaticJoint(static_cast<const PrismaticJoint&>(j)));
-    case CYLINDRICAL: return ownJoint(new CylindricalJoint(static_cast<const CylindricalJoint&>(j)));
+    case CYLINDRICAL:
+      return ownJoint(new CylindricalJoint(static_cast<const CylindricalJoint&>(j)));
     case SPHERICAL: return ownJoint(new SphericalJoint(static_cast<const SphericalJoint&>(j)));
     case FREE: return ownJoint(new FreeJoint(static_cast<const FreeJoint&>(j)));
-    case MDH_REVOLUTE: return ownJoint(new MDHRevoluteJoint(static_cast<const MDHRevoluteJoint&>(j)));
+    case MDH_REVOLUTE:
+      return ownJoint(new MDHRevoluteJoint(static_cast<const MDHRevoluteJoint&>(j)));
     case MDH_PRISMATIC:
       return ownJoint(new MDHPrismaticJoint(static_cast<const MDHPrismaticJoint&>(j)));
     default: throw std::invalid_argument("cloneJoint: not a joint class of the library");
@@ -53,9 +44,9 @@ inline OwnedJoint cloneJoint(const Joint& j) {
 // A base joint without coordinates that moves the base as the test prescribes: the test writes the
 // base's pose in the reference frame into Tadj(), its twist (base frame) into Vadj() and its
 // acceleration (base frame) into acc. The updates leave them alone. As a fixed-base joint it hands
-// the inverse dynamics that acceleration (adjAcc with rates), its twist also as the base's reference
-// twist in the passivity-based form (the platform is not driven by the reference rates), and no
-// acceleration in the stationary form (adjAcc(qddot) = E qddot, empty for no coordinates).
+// the inverse dynamics that acceleration (adjAcc with rates), its twist also as the base's
+// reference twist in the passivity-based form (the platform is not driven by the reference rates),
+// and no acceleration in the stationary form (adjAcc(qddot) = E qddot, empty for no coordinates).
 class PrescribedBaseJoint : public Joint {
  public:
   PrescribedBaseJoint() : Joint(CUSTOM, 0) {}
@@ -110,7 +101,8 @@ class MixedJointRobot {
     for (int k = 1; k <= N; ++k) {
       const int slotsAfter = N - k;
       int kind = kinds[(k - 1) % (sizeof(kinds) / sizeof(kinds[0]))];
-      if (dofOf(kind) > left || left - dofOf(kind) > slotsAfter) kind = left > slotsAfter ? REVOLUTE : RIGID;
+      if (dofOf(kind) > left || left - dofOf(kind) > slotsAfter)
+        kind = left > slotsAfter ? REVOLUTE : RIGID;
       left -= dofOf(kind);
       const int parent = tree ? std::uniform_int_distribution<int>(0, k - 1)(rng_) : k - 1;
       joints_.emplace_back(makeJoint(kind));

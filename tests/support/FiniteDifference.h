@@ -9,8 +9,8 @@ namespace zorvik_test {
 // d/dt f(t) at t = 0 by the five-point central stencil
 //   (f(-2h) - 8 f(-h) + 8 f(h) - f(2h)) / (12 h),
 // whose truncation error is h^4 f^(5) / 30; rounding noise e in f contributes about 1.5 e / h.
-// With steps around 1e-4 to 1e-3 on quantities of order one, both stay far below 1e-8, so the
-// comparison tolerances in the tests are set by the analytic side, not by the stencil.
+// f returns a number or a plain Eigen matrix (not an expression, which would refer to temporaries
+// of the call).
 template <typename Function>
 auto centralDifference(Function&& f, double h) -> std::decay_t<decltype(f(0.0))> {
   typedef std::decay_t<decltype(f(0.0))> Result;

@@ -1,7 +1,8 @@
-// Orocos KDL as a peer for tests: trees and chains from URDF files (kdl_parser), the mapping between
-// a model's joint vector and KDL's joint arrays, and conversions of KDL's frames, twists, wrenches
-// and Jacobians into the library's conventions. Header-only, so that each test binary compiles it
-// with its own flags (NDEBUG or not); link the CMake target zorvik_test_kdl (KdlBridge.cmake).
+// Orocos KDL as a peer for tests: trees and chains from URDF files (kdl_parser), the mapping
+// between a model's joint vector and KDL's joint arrays, and conversions of KDL's frames, twists,
+// wrenches and Jacobians into the library's conventions. Header-only, so that each test binary
+// compiles it with its own flags (NDEBUG or not); link the CMake target zorvik_test_kdl
+// (KdlBridge.cmake).
 //
 // KDL conventions, and ours:
 //   - KDL::Frame F of a segment is its tip frame in the base frame, as our HTransform T.
@@ -193,7 +194,9 @@ inline Eigen::Matrix3d toEigen(const KDL::Rotation& R) {
   return M;
 }
 
-inline Eigen::Vector3d toEigen(const KDL::Vector& v) { return Eigen::Vector3d(v.x(), v.y(), v.z()); }
+inline Eigen::Vector3d toEigen(const KDL::Vector& v) {
+  return Eigen::Vector3d(v.x(), v.y(), v.z());
+}
 
 // [[R, p], [0, 1]].
 inline Eigen::Matrix4d toEigen(const KDL::Frame& F) {
@@ -249,7 +252,8 @@ inline Jacobian6 bodyJacobianFromSpatial(const KDL::Frame& F, const KDL::Jacobia
   Eigen::Matrix3d P;
   P << 0, -p.z(), p.y(), p.z(), 0, -p.x(), -p.y(), p.x(), 0;
   Jacobian6 Jb(6, J.columns());
-  Jb.topRows<3>() = R.transpose() * J.data.topRows<3>() - R.transpose() * P * J.data.bottomRows<3>();
+  Jb.topRows<3>() =
+      R.transpose() * J.data.topRows<3>() - R.transpose() * P * J.data.bottomRows<3>();
   Jb.bottomRows<3>() = R.transpose() * J.data.bottomRows<3>();
   return Jb;
 }

@@ -1,6 +1,6 @@
 // Randomly made robots for tests that need a model but no particular robot: a serial chain or a
 // tree of N moving joints with random mass properties, joint frames and axes. The object owns its
-// bodies and joints at stable addresses for the life of the model.
+// bodies and joints at stable addresses for the life of the model. Random states of any model.
 #ifndef ZORVIK_TEST_RANDOM_ROBOT_H
 #define ZORVIK_TEST_RANDOM_ROBOT_H
 
@@ -9,6 +9,8 @@
 #include <memory>
 #include <random>
 #include <vector>
+
+#include "support/Random.h"
 
 namespace zorvik_test {
 
@@ -46,6 +48,33 @@ inline Vector3D randomAxis(std::mt19937& rng) {
   return Vector3D(Eigen::Vector3d(n(rng), n(rng), n(rng)).normalized());
 }
 
+// Joint has no virtual destructor: each joint is deleted through its concrete type.
+struct OwnedJointDeleter {
+  void (*destroy)(Joint*);
+  void operator()(Joint* j) const { destroy(j); }
+};
+typedef std::unique_ptr<Joint, OwnedJointDeleter> OwnedJoint;
+
+template <typename J>
+OwnedJoint ownJoint(J* j) {
+  return OwnedJoint(j, OwnedJointDeleter{[](Joint* p) { delete static_cast<J*>(p); }});
+}
+
+// The state (q, qdot) and a full update, with velocities.
+template <int N>
+void setState(VexoBaseXD<N>& m, const typename VexoBaseXD<N>::JointVec& q,
+              const typename VexoBaseXD<N>::JointVec& qdot) {
+  m.q() = q;
+  m.qdot() = qdot;
+  m.update(false);
+}
+
+// Positions and rates uniform in [-range, range].
+template <int N>
+void randomState(VexoBaseXD<N>& m, std::mt19937& rng, double range = 1.0) {
+  setState<N>(m, randomMatrix<N>(rng, range), randomMatrix<N>(rng, range));
+}
+
 enum class JointMix { Revolute, RevolutePrismatic, AllOneDof };
 
 template <int N>
@@ -77,52 +106,28 @@ class RandomRobot {
   Body& body(int k) { return *bodies_[k]; }
   Joint& joint(int k) { return k == 0 ? static_cast<Joint&>(*base_joint_) : *joints_[k - 1]; }
 
-  // Random state within [-range, range] and an update with velocities.
-  void randomState(double range = 1.0) {
-    std::uniform_real_distribution<double> u(-range, range);
-    for (int i = 0; i < N; ++i) {
-      model_->q()(i) = u(rng_);
-      model_->qdot()(i) = u(rng_);
-    }
-    model_->update(false);
-  }
-  JointVec randomVector(double range = 1.0) {
-    std::uniform_real_distribution<double> u(-range, range);
-    JointVec v;
-    for (int i = 0; i < N; ++i) v(i) = u(rng_);
-    return v;
-  }
   std::mt19937& rng() { return rng_; }
 
  private:
-  // Joints own no virtual destructor in their common base; keep each as its concrete type's
-  // deleter through a type-erased holder.
-  struct JointDeleter {
-    void (*destroy)(Joint*);
-    void operator()(Joint* j) const { destroy(j); }
-  };
-  template <typename J>
-  static std::unique_ptr<Joint, JointDeleter> own(J* j) {
-    return std::unique_ptr<Joint, JointDeleter>(j, JointDeleter{[](Joint* p) { delete static_cast<J*>(p); }});
-  }
-
-  std::unique_ptr<Joint, JointDeleter> makeJoint(int k, JointMix mix) {
+  OwnedJoint makeJoint(int k, JointMix mix) {
     const HTransform origin = randomPose(rng_);
     const Vector3D axis = randomAxis(rng_);
     std::uniform_real_distribution<double> u(-1, 1);
     switch (mix) {
       case JointMix::Revolute:
-        return own(new RevoluteJoint(origin, axis));
+        return ownJoint(new RevoluteJoint(origin, axis));
       case JointMix::RevolutePrismatic:
-        if (k % 3 == 0) return own(new PrismaticJoint(origin, axis));
-        return own(new RevoluteJoint(origin, axis));
+        if (k % 3 == 0) return ownJoint(new PrismaticJoint(origin, axis));
+        return ownJoint(new RevoluteJoint(origin, axis));
       case JointMix::AllOneDof:
       default:
         switch (k % 4) {
-          case 0: return own(new PrismaticJoint(origin, axis));
-          case 1: return own(new RevoluteJoint(origin, axis));
-          case 2: return own(new MDHRevoluteJoint(u(rng_), 0.2 * u(rng_), 0.2 * u(rng_), u(rng_)));
-          default: return own(new MDHPrismaticJoint(u(rng_), 0.2 * u(rng_), u(rng_), 0.2 * u(rng_)));
+          case 0: return ownJoint(new PrismaticJoint(origin, axis));
+          case 1: return ownJoint(new RevoluteJoint(origin, axis));
+          case 2:
+            return ownJoint(new MDHRevoluteJoint(u(rng_), 0.2 * u(rng_), 0.2 * u(rng_), u(rng_)));
+          default:
+            return ownJoint(new MDHPrismaticJoint(u(rng_), 0.2 * u(rng_), u(rng_), 0.2 * u(rng_)));
         }
     }
   }
@@ -131,7 +136,7 @@ class RandomRobot {
   std::unique_ptr<Model> model_;
   std::unique_ptr<RigidJoint> base_joint_;
   std::vector<std::unique_ptr<Body>> bodies_;
-  std::vector<std::unique_ptr<Joint, JointDeleter>> joints_;
+  std::vector<OwnedJoint> joints_;
 };
 
 }  // namespace zorvik_test

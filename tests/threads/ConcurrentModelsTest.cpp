@@ -109,8 +109,8 @@ TEST(ConcurrentModels, SameSetupInTwoThreadsGivesTheSameResults) {
   b.join();
   ASSERT_EQ(jobs[0].size, jobs[1].size);
   ASSERT_GT(jobs[0].size, 0u);
-  EXPECT_EQ(std::memcmp(jobs[0].output.data(), jobs[1].output.data(), jobs[0].size * sizeof(double)),
-            0);
+  EXPECT_EQ(
+      std::memcmp(jobs[0].output.data(), jobs[1].output.data(), jobs[0].size * sizeof(double)), 0);
 }
 
 }  // namespace

@@ -7,10 +7,9 @@
 #include "urdf/RobotFiles.h"
 #include "urdf/UrdfText.h"
 
-using namespace ZorvikFoundation;
-using namespace zorvik_test;
+namespace zorvik_test::bad_input_test {
 
-namespace {
+using namespace ZorvikFoundation;
 
 std::string currentTestName() {
   return ::testing::UnitTest::GetInstance()->current_test_info()->name();
@@ -18,11 +17,13 @@ std::string currentTestName() {
 
 void expectMentions(const std::string& message, std::initializer_list<std::string> parts) {
   for (const std::string& part : parts)
-    EXPECT_NE(message.find(part), std::string::npos) << "\"" << part << "\" is missing in: " << message;
+    EXPECT_NE(message.find(part), std::string::npos)
+        << "\"" << part << "\" is missing in: " << message;
 }
 
 // The message of the LoadError raised by loading `xml` from a file; the message must name the file.
-std::string loadError(const std::string& xml, const URDF::LoadOptions& options = URDF::LoadOptions()) {
+std::string loadError(const std::string& xml,
+                      const URDF::LoadOptions& options = URDF::LoadOptions()) {
   TemporaryUrdf file(xml, currentTestName());
   try {
     URDF::RobotDescription::fromFile(file.path(), options);
@@ -39,8 +40,6 @@ std::string loadError(const std::string& xml, const URDF::LoadOptions& options =
 std::string oneJoint(const std::string& jointXml, const std::string& childLink = linkXml("l1")) {
   return urdfDocument(linkXml("l0") + childLink + jointXml);
 }
-
-}  // namespace
 
 TEST(BadInput, MissingOrUnreadableFile) {
   const std::string missing = ::testing::TempDir() + "no_such_dir/robot.urdf";
@@ -114,8 +113,9 @@ TEST(BadInput, MimicOnMovingJointCannotBeModelled) {
 }
 
 TEST(BadInput, JointWithMissingParentOrChildLink) {
-  expectMentions(loadError(oneJoint(jointXml("j1", "revolute", "nowhere", "l1"))),
-                 {"joint 'j1'", "<parent link=\"nowhere\">", "parent link 'nowhere' is not defined"});
+  expectMentions(
+      loadError(oneJoint(jointXml("j1", "revolute", "nowhere", "l1"))),
+      {"joint 'j1'", "<parent link=\"nowhere\">", "parent link 'nowhere' is not defined"});
   expectMentions(loadError(oneJoint(jointXml("j1", "revolute", "l0", "ghost"))),
                  {"joint 'j1'", "<child link=\"ghost\">", "child link 'ghost' is not defined"});
   expectMentions(
@@ -142,24 +142,28 @@ TEST(BadInput, NamesThatTheXmlReadersReadDifferently) {
 // urdfdom reads a zero axis without complaint; a joint cannot move about or along nothing. On a
 // fixed joint the axis is not used.
 TEST(BadInput, ZeroAxis) {
-  expectMentions(loadError(oneJoint(jointXml("j1", "revolute", "l0", "l1", "", "0 0 0", "0 0 0", "0 0 0"))),
-                 {"joint 'j1'", "<axis xyz=\"0 0 0\">", "the axis is zero"});
-  expectMentions(loadError(oneJoint(jointXml("j1", "prismatic", "l0", "l1", "", "0 0 0", "0 0 0", "0 0 0"))),
-                 {"joint 'j1'", "the axis is zero"});
+  expectMentions(
+      loadError(oneJoint(jointXml("j1", "revolute", "l0", "l1", "", "0 0 0", "0 0 0", "0 0 0"))),
+      {"joint 'j1'", "<axis xyz=\"0 0 0\">", "the axis is zero"});
+  expectMentions(
+      loadError(oneJoint(jointXml("j1", "prismatic", "l0", "l1", "", "0 0 0", "0 0 0", "0 0 0"))),
+      {"joint 'j1'", "the axis is zero"});
   TemporaryUrdf fixed(oneJoint(jointXml("j1", "fixed", "l0", "l1", "", "0 0 0", "0 0 0", "0 0 0")),
                       currentTestName());
   EXPECT_EQ(URDF::RobotDescription::fromFile(fixed.path()).dof(), 0);
 }
 
 TEST(BadInput, NegativeMass) {
-  expectMentions(loadError(oneJoint(jointXml("j1", "revolute", "l0", "l1"), linkXml("l1", inertial("-1")))),
-                 {"link 'l1'", "<mass value=\"-1\">", "the mass is negative"});
+  expectMentions(
+      loadError(oneJoint(jointXml("j1", "revolute", "l0", "l1"), linkXml("l1", inertial("-1")))),
+      {"link 'l1'", "<mass value=\"-1\">", "the mass is negative"});
 }
 
 // The tensor's eigenvalues must not be negative: a negative moment, or products of inertia too
 // large for the moments.
 TEST(BadInput, InertiaNotPositiveSemiDefinite) {
-  const std::string negativeMoment = "ixx=\"-0.1\" ixy=\"0\" ixz=\"0\" iyy=\"1\" iyz=\"0\" izz=\"1\"";
+  const std::string negativeMoment =
+      "ixx=\"-0.1\" ixy=\"0\" ixz=\"0\" iyy=\"1\" iyz=\"0\" izz=\"1\"";
   const std::string largeProduct = "ixx=\"1\" ixy=\"0\" ixz=\"0\" iyy=\"1\" iyz=\"1.5\" izz=\"1\"";
   for (const std::string& moments : {negativeMoment, largeProduct})
     expectMentions(loadError(oneJoint(jointXml("j1", "revolute", "l0", "l1"),
@@ -175,27 +179,31 @@ TEST(BadInput, NonFiniteNumbers) {
   };
   const std::vector<Case> cases = {
       {oneJoint(jointXml("j1", "revolute", "l0", "l1", "", "0 nan 0")), "<origin xyz=\"0 nan 0\">"},
-      {oneJoint(jointXml("j1", "revolute", "l0", "l1", "", "0 0 0", "inf 0 0")), "<origin rpy=\"inf 0 0\">"},
+      {oneJoint(jointXml("j1", "revolute", "l0", "l1", "", "0 0 0", "inf 0 0")),
+       "<origin rpy=\"inf 0 0\">"},
       {oneJoint(jointXml("j1", "revolute", "l0", "l1", "", "0 0 0", "0 0 0", "0 0 -inf")),
        "<axis xyz=\"0 0 -inf\">"},
       {oneJoint(jointXml("j1", "continuous", "l0", "l1",
-                      "    <limit effort=\"NaN\" velocity=\"1\"/>\n")),
+                         "    <limit effort=\"NaN\" velocity=\"1\"/>\n")),
        "<limit effort=\"NaN\">"},
       {oneJoint(jointXml("j1", "continuous", "l0", "l1", "    <dynamics damping=\"inf\"/>\n")),
        "<dynamics damping=\"inf\">"},
       {oneJoint(jointXml("j1", "revolute", "l0", "l1"), linkXml("l1", inertial("nan"))),
        "<mass value=\"nan\">"},
-      {oneJoint(jointXml("j1", "revolute", "l0", "l1"), linkXml("l1", inertial("1", "0 0 infinity"))),
+      {oneJoint(jointXml("j1", "revolute", "l0", "l1"),
+                linkXml("l1", inertial("1", "0 0 infinity"))),
        "<origin xyz=\"0 0 infinity\">"},
       {oneJoint(jointXml("j1", "revolute", "l0", "l1"),
-                linkXml("l1", inertial("1", "0 0 0", "0 0 0",
-                                    "ixx=\"nan\" ixy=\"0\" ixz=\"0\" iyy=\"1\" iyz=\"0\" izz=\"1\""))),
+                linkXml("l1",
+                        inertial("1", "0 0 0", "0 0 0",
+                                 "ixx=\"nan\" ixy=\"0\" ixz=\"0\" iyy=\"1\" iyz=\"0\" izz=\"1\""))),
        "<inertia ixx=\"nan\">"},
       {oneJoint(jointXml("j1", "revolute", "l0", "l1"),
                 linkXml("l1", "    <visual><origin xyz=\"nan 0 0\"/></visual>\n")),
        "<origin xyz=\"nan 0 0\">"},
   };
-  for (const Case& c : cases) expectMentions(loadError(c.xml), {c.element, "is not a finite number"});
+  for (const Case& c : cases)
+    expectMentions(loadError(c.xml), {c.element, "is not a finite number"});
 }
 
 TEST(BadInput, MalformedNumbers) {
@@ -205,7 +213,8 @@ TEST(BadInput, MalformedNumbers) {
   expectMentions(loadError(withOrigin("0 1,5 0")), {"joint 'j1'", "'1,5' is not a number"});
   expectMentions(loadError(withOrigin("0 ${pi} 0")), {"'${pi}' is not a number"});
   expectMentions(loadError(withOrigin("0 1e400 0")), {"'1e400' is out of the range"});
-  expectMentions(loadError(withOrigin("0 1")), {"<origin xyz=\"0 1\">", "expects 3 numbers, found 2"});
+  expectMentions(loadError(withOrigin("0 1")),
+                 {"<origin xyz=\"0 1\">", "expects 3 numbers, found 2"});
   expectMentions(loadError(withOrigin("0 1 2 3")), {"expects 3 numbers, found more"});
   expectMentions(loadError(oneJoint(jointXml("j1", "revolute", "l0", "l1"),
                                     linkXml("l1", inertial("1", "0 0 0", "0 0 0",
@@ -249,8 +258,9 @@ TEST(BadInput, RevoluteOrPrismaticJointWithoutLimit) {
 // urdfdom logs some errors and goes on: a mass with a trailing blank is read as zero. The loader
 // turns any error urdfdom logs into a LoadError with urdfdom's message.
 TEST(BadInput, ErrorsUrdfdomOnlyLogsFailTheLoad) {
-  expectMentions(loadError(oneJoint(jointXml("j1", "revolute", "l0", "l1"), linkXml("l1", inertial("1 ")))),
-                 {"urdfdom", "mass", "l1"});
+  expectMentions(
+      loadError(oneJoint(jointXml("j1", "revolute", "l0", "l1"), linkXml("l1", inertial("1 ")))),
+      {"urdfdom", "mass", "l1"});
   expectMentions(loadError(oneJoint(jointXml("j1", "revolute", "l0", "l1",
                                           "    <safety_controller k_velocity=\"fast\"/>\n"))),
                  {"urdfdom", "k_velocity", "j1"});
@@ -262,7 +272,8 @@ TEST(BadInput, LockingWhatCannotBeLocked) {
   expectMentions(loadError(urdfDocument(chain(2)), options),
                  {"LoadOptions::lockedJoints", "no joint 'no_such_joint'"});
   options.lockedJoints = {{"tool_joint", 0.0}};
-  expectMentions(loadError(urdfDocument(chain(2) + linkXml("tool") + jointXml("tool_joint", "fixed", "l2", "tool")),
+  expectMentions(loadError(urdfDocument(chain(2) + linkXml("tool") +
+                                        jointXml("tool_joint", "fixed", "l2", "tool")),
                            options),
                  {"joint 'tool_joint'", "not a moving joint"});
   options.lockedJoints = {{"j1", NAN}};
@@ -288,7 +299,8 @@ TEST(BadInput, ModelSizeMismatch) {
   } catch (const URDF::LoadError& e) {
     expectMentions(e.what(), {nine.path(), "9 moving joints", "6, 7, 14 or 16"});
   }
-  EXPECT_THROW(URDF::withRobot(d, [](auto& robot) { return robot.description().dof(); }), URDF::LoadError);
+  EXPECT_THROW(URDF::withRobot(d, [](auto& robot) { return robot.description().dof(); }),
+               URDF::LoadError);
 }
 
 // The bundled Allegro hand has 13 links whose principal moments violate the triangle inequality
@@ -296,12 +308,14 @@ TEST(BadInput, ModelSizeMismatch) {
 TEST(BadInput, PhysicalInconsistenciesAreWarningsUnlessStrict) {
   const std::string path = robotPath(AllegroHand::file());
   const URDF::RobotDescription d = URDF::RobotDescription::fromFile(path);
-  const long triangle = std::count_if(d.warnings().begin(), d.warnings().end(), [&](const std::string& w) {
-    return w.find("triangle inequality") != std::string::npos && w.find(path) == 0 &&
-           w.find("link 'link_") != std::string::npos;
-  });
+  const long triangle =
+      std::count_if(d.warnings().begin(), d.warnings().end(), [&](const std::string& w) {
+        return w.find("triangle inequality") != std::string::npos && w.find(path) == 0 &&
+               w.find("link 'link_") != std::string::npos;
+      });
   EXPECT_EQ(triangle, 13);
-  for (const std::string& w : d.warnings()) EXPECT_NE(w.find("triangle inequality"), std::string::npos) << w;
+  for (const std::string& w : d.warnings())
+    EXPECT_NE(w.find("triangle inequality"), std::string::npos) << w;
 
   URDF::LoadOptions strict;
   strict.strict = true;
@@ -315,3 +329,5 @@ TEST(BadInput, PhysicalInconsistenciesAreWarningsUnlessStrict) {
   for (const std::string& file : {Ur5::file(), PandaArm::file(), BaxterArms::file()})
     EXPECT_NO_THROW(URDF::RobotDescription::fromFile(robotPath(file), strict)) << file;
 }
+
+}  // namespace zorvik_test::bad_input_test

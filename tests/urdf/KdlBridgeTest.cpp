@@ -8,13 +8,12 @@
 
 #include <random>
 
+#include "support/FiniteDifference.h"
 #include "support/KdlBridge.h"
 #include "urdf/RobotFiles.h"
 #include "urdf/UrdfText.h"
 
-using namespace zorvik_test;
-
-namespace {
+namespace zorvik_test::kdl_bridge_test {
 
 Eigen::Matrix4d pose(KDL::ChainFkSolverPos_recursive& fk, const KDL::JntArray& q) {
   KDL::Frame F;
@@ -26,24 +25,24 @@ Eigen::Matrix4d pose(KDL::ChainFkSolverPos_recursive& fk, const KDL::JntArray& q
 // T^-1 dT/dt = [[ [w], v ], [0, 0]] with v = R^T pdot and [w] = R^T Rdot.
 kdl::Vector6 finiteDifferenceBodyTwist(KDL::ChainFkSolverPos_recursive& fk, const KDL::JntArray& q,
                                        const Eigen::VectorXd& dq) {
-  const double h = 1e-6;
-  KDL::JntArray qp = q, qm = q;
-  qp.data += h * dq;
-  qm.data -= h * dq;
-  const Eigen::Matrix4d X = pose(fk, q).inverse() * (pose(fk, qp) - pose(fk, qm)) / (2 * h);
+  const Eigen::Matrix4d dT = centralDifference(
+      [&](double t) -> Eigen::Matrix4d {
+        KDL::JntArray qt = q;
+        qt.data += t * dq;
+        return pose(fk, qt);
+      },
+      1e-6);
+  const Eigen::Matrix4d X = pose(fk, q).inverse() * dT;
   kdl::Vector6 V;
   V << X(0, 3), X(1, 3), X(2, 3), X(2, 1), X(0, 2), X(1, 0);
   return V;
 }
 
 KDL::JntArray randomArray(std::mt19937& rng, unsigned n) {
-  std::uniform_real_distribution<double> u(-2, 2);
   KDL::JntArray a(n);
-  for (unsigned i = 0; i < n; ++i) a(i) = u(rng);
+  for (unsigned i = 0; i < n; ++i) a(i) = uniform(rng, -2, 2);
   return a;
 }
-
-}  // namespace
 
 // KDL's twists and Jacobians refer to the base frame with the reference point at the tip; the
 // conversions must give the body twist and the body Jacobian, and the spatial form (reference
@@ -107,10 +106,11 @@ TEST(KdlBridge, BranchChainsCarryTheirFixedSideBranches) {
       const std::vector<int> map = kdl::chainToModel(chain, treeNames);
       KDL::ChainIdSolver_RNE chainSolver(chain, gravity);
       KDL::JntArray tau(chain.getNrOfJoints());
-      ASSERT_GE(chainSolver.CartToJnt(kdl::toKdl(q.data, map), kdl::toKdl(qdot.data, map),
-                                      kdl::toKdl(qddot.data, map),
-                                      KDL::Wrenches(chain.getNrOfSegments(), KDL::Wrench::Zero()), tau),
-                0);
+      ASSERT_GE(
+          chainSolver.CartToJnt(kdl::toKdl(q.data, map), kdl::toKdl(qdot.data, map),
+                                kdl::toKdl(qddot.data, map),
+                                KDL::Wrenches(chain.getNrOfSegments(), KDL::Wrench::Zero()), tau),
+          0);
       Eigen::VectorXd expected(map.size());
       for (size_t j = 0; j < map.size(); ++j) expected(j) = treeTau(map[j]);
       EXPECT_LE(relativeError(tau.data, expected), 1e-12) << tip;
@@ -130,3 +130,5 @@ TEST(KdlBridge, BranchChainRefusesBranchesThatSplitBelowAMovingJoint) {
   ASSERT_EQ(tips.size(), 2u);
   for (const std::string& tip : tips) EXPECT_THROW(kdl::branchChain(tree, tip), std::runtime_error);
 }
+
+}  // namespace zorvik_test::kdl_bridge_test

@@ -11,21 +11,12 @@
 #include "support/KdlBridge.h"
 #include "urdf/RobotFiles.h"
 
-using namespace ZorvikFoundation;
-using namespace zorvik_test;
+namespace zorvik_test::locked_joints_test {
 
-namespace {
+using namespace ZorvikFoundation;
 
 const LieGroup::Vector3D kGravity(0.4, 1.1, -9.81);
 constexpr double kTolerance = 1e-10;
-
-template <int N>
-typename URDF::Robot<N>::JointVec randomVector(std::mt19937& rng, double range) {
-  std::uniform_real_distribution<double> u(-range, range);
-  typename URDF::Robot<N>::JointVec v;
-  for (int i = 0; i < N; ++i) v(i) = u(rng);
-  return v;
-}
 
 // Two models of the same robot with the same coordinates: every link's pose, the inverse dynamics
 // and the joint-space dynamics agree at random states.
@@ -35,9 +26,9 @@ void expectSameRobot(URDF::Robot<N>& a, URDF::Robot<N>& b) {
   for (int i = 0; i < N; ++i) ASSERT_EQ(a.jointName(i), b.jointName(i));
   std::mt19937 rng(11);
   for (int s = 0; s < 3; ++s) {
-    a.q() = b.q() = randomVector<N>(rng, 2.0);
-    a.qdot() = b.qdot() = randomVector<N>(rng, 2.0);
-    const typename URDF::Robot<N>::JointVec qddot = randomVector<N>(rng, 2.0);
+    a.q() = b.q() = randomMatrix<N>(rng, 2.0);
+    a.qdot() = b.qdot() = randomMatrix<N>(rng, 2.0);
+    const typename URDF::Robot<N>::JointVec qddot = randomMatrix<N>(rng, 2.0);
     a.update(false);
     b.update(false);
     for (const URDF::FrameData& frame : a.description().frames()) {
@@ -58,8 +49,6 @@ void expectSameRobot(URDF::Robot<N>& a, URDF::Robot<N>& b) {
     EXPECT_LE(relativeError(Ga, Gb), kTolerance);
   }
 }
-
-}  // namespace
 
 // The README counts 9 and 19 moving joints; the mimic joints stand in the way of a model.
 TEST(LockedJoints, FullDescriptionsAreCountedAndTheirMimicsNamed) {
@@ -111,9 +100,9 @@ TEST(LockedJoints, LockingAtZeroGivesTheReducedDescriptions) {
   expectSameRobot(lockedBaxter, arms);
 }
 
-// A joint locked at theta is the joint held at theta: the Panda arm with joint 7 locked behaves like
-// the 7-joint arm with q7 = theta and no motion of joint 7, for the pose and twist of every link and
-// for the dynamics of joints 1 to 6.
+// A joint locked at theta is the joint held at theta: the Panda arm with joint 7 locked behaves
+// like the 7-joint arm with q7 = theta and no motion of joint 7, for the pose and twist of every
+// link and for the dynamics of joints 1 to 6.
 TEST(LockedJoints, RevoluteJointLockedAtAnAngleIsHeldThere) {
   const double theta = 0.83;
   URDF::LoadOptions options;
@@ -122,8 +111,8 @@ TEST(LockedJoints, RevoluteJointLockedAtAnAngleIsHeldThere) {
   URDF::Robot<7> seven = URDF::loadRobot<7>(robotPath(PandaArm::file()));
   std::mt19937 rng(5);
   for (int s = 0; s < 3; ++s) {
-    URDF::Robot<7>::JointVec q = randomVector<7>(rng, 2.0), qdot = randomVector<7>(rng, 2.0),
-                             qddot = randomVector<7>(rng, 2.0);
+    URDF::Robot<7>::JointVec q = randomMatrix<7>(rng, 2.0), qdot = randomMatrix<7>(rng, 2.0),
+                             qddot = randomMatrix<7>(rng, 2.0);
     q(6) = theta;
     qdot(6) = qddot(6) = 0;
     seven.q() = q;
@@ -155,8 +144,8 @@ TEST(LockedJoints, RevoluteJointLockedAtAnAngleIsHeldThere) {
 }
 
 // The fingers of the full Panda locked open: the prismatic master at 3 cm and, following its mimic
-// tag (multiplier 1 by default), the other finger too. KDL's tree of the full file, with both finger
-// joints held at 3 cm, must agree on every link's pose and on the arm's torques.
+// tag (multiplier 1 by default), the other finger too. KDL's tree of the full file, with both
+// finger joints held at 3 cm, must agree on every link's pose and on the arm's torques.
 TEST(LockedJoints, PrismaticFingersLockedOpenMatchKdlHoldingThem) {
   const double opening = 0.03;
   URDF::LoadOptions options;
@@ -172,9 +161,9 @@ TEST(LockedJoints, PrismaticFingersLockedOpenMatchKdlHoldingThem) {
   KDL::TreeIdSolver_RNE rne(tree, KDL::Vector(kGravity.x(), kGravity.y(), kGravity.z()));
   std::mt19937 rng(3);
   for (int s = 0; s < 3; ++s) {
-    robot.q() = randomVector<7>(rng, 2.0);
-    robot.qdot() = randomVector<7>(rng, 2.0);
-    const URDF::Robot<7>::JointVec qddot = randomVector<7>(rng, 2.0);
+    robot.q() = randomMatrix<7>(rng, 2.0);
+    robot.qdot() = randomMatrix<7>(rng, 2.0);
+    const URDF::Robot<7>::JointVec qddot = randomMatrix<7>(rng, 2.0);
     robot.update(false);
     robot.idyn(robot.qdot(), qddot, kGravity);
 
@@ -197,7 +186,8 @@ TEST(LockedJoints, PrismaticFingersLockedOpenMatchKdlHoldingThem) {
 TEST(LockedJoints, LockOutsideTheLimitsIsAWarning) {
   URDF::LoadOptions options;
   options.lockedJoints = {{"panda_joint4", 0.0}};  // limits [-3.0718, -0.0698]
-  const URDF::RobotDescription d = URDF::RobotDescription::fromFile(robotPath(PandaArm::file()), options);
+  const URDF::RobotDescription d =
+      URDF::RobotDescription::fromFile(robotPath(PandaArm::file()), options);
   ASSERT_EQ(d.warnings().size(), 1u);
   EXPECT_NE(d.warnings()[0].find("panda_joint4"), std::string::npos) << d.warnings()[0];
   EXPECT_NE(d.warnings()[0].find("outside its limits"), std::string::npos) << d.warnings()[0];
@@ -205,3 +195,5 @@ TEST(LockedJoints, LockOutsideTheLimitsIsAWarning) {
   EXPECT_THROW(URDF::RobotDescription::fromFile(robotPath(PandaArm::file()), options),
                URDF::LoadError);
 }
+
+}  // namespace zorvik_test::locked_joints_test

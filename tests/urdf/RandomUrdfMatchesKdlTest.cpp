@@ -13,41 +13,28 @@
 #include <random>
 #include <sstream>
 
+#include "support/JacobianWidths.h"
 #include "support/KdlBridge.h"
 #include "urdf/RobotFiles.h"
 #include "urdf/RandomUrdfWriter.h"
 #include "urdf/UrdfText.h"
 
-using namespace ZorvikFoundation;
-using namespace zorvik_test;
+namespace zorvik_test::random_urdf_matches_kdl_test {
 
-namespace {
+using namespace ZorvikFoundation;
 
 const LieGroup::Vector3D kGravity(-0.8, 0.5, -9.81);
 constexpr double kTolerance = 1e-10;
 
-}  // namespace
-
-template <typename Size>
+template <typename Width>
 class RandomUrdfMatchesKdl : public ::testing::Test {};
-
-template <int Value>
-struct Size {
-  static constexpr int N = Value;
-};
-typedef ::testing::Types<Size<6>, Size<7>, Size<14>, Size<16>> Sizes;
-TYPED_TEST_SUITE(RandomUrdfMatchesKdl, Sizes);
+TYPED_TEST_SUITE(RandomUrdfMatchesKdl, JacobianWidths);
 
 TYPED_TEST(RandomUrdfMatchesKdl, PosesTorquesAndJointSpaceDynamics) {
-  constexpr int N = TypeParam::N;
+  constexpr int N = TypeParam::value;
   typedef typename URDF::Robot<N>::JointVec JointVec;
   std::mt19937 rng(100 + N);
-  std::uniform_real_distribution<double> u(-2, 2);
-  const auto random = [&]() {
-    JointVec v;
-    for (int i = 0; i < N; ++i) v(i) = u(rng);
-    return v;
-  };
+  const auto random = [&]() { return randomMatrix<N>(rng, 2.0); };
   for (unsigned seed = 0; seed < 3; ++seed) {
     SCOPED_TRACE("tree seed " + std::to_string(seed));
     TemporaryUrdf file(RandomUrdfWriter(1000 * N + seed).write(N), "random_" + std::to_string(N));
@@ -98,3 +85,5 @@ TYPED_TEST(RandomUrdfMatchesKdl, PosesTorquesAndJointSpaceDynamics) {
     }
   }
 }
+
+}  // namespace zorvik_test::random_urdf_matches_kdl_test

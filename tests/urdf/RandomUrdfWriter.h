@@ -1,7 +1,7 @@
-// Random URDF documents for comparisons with KDL: trees (or chains) of N moving joints with what the
-// bundled robots lack, prismatic and continuous joints, axes of any direction and length, inertial
-// frames rotated by rpy with full inertia tensors, chains of fixed joints between moving ones,
-// massless links, branches that split at moving bodies, elements listed in random order.
+// Random URDF documents for comparisons with KDL: trees (or chains) of N moving joints with what
+// the bundled robots lack, prismatic and continuous joints, axes of any direction and length,
+// inertial frames rotated by rpy with full inertia tensors, chains of fixed joints between moving
+// ones, massless links, branches that split at moving bodies, elements listed in random order.
 #ifndef ZORVIK_TEST_URDF_RANDOM_URDF_WRITER_H
 #define ZORVIK_TEST_URDF_RANDOM_URDF_WRITER_H
 
@@ -13,6 +13,7 @@
 #include <string>
 #include <vector>
 
+#include "support/Random.h"
 #include "urdf/UrdfText.h"
 
 namespace zorvik_test {
@@ -29,7 +30,8 @@ class RandomUrdfWriter {
     int moving = 0, fixed = 0;
     while (moving < n) {
       const std::string parent =
-          serial ? links.back() : links[std::uniform_int_distribution<size_t>(0, links.size() - 1)(_rng)];
+          serial ? links.back()
+                 : links[std::uniform_int_distribution<size_t>(0, links.size() - 1)(_rng)];
       if (uniform(0, 1) < 0.3) {
         const std::string child = "f" + std::to_string(++fixed);
         elements.push_back(link(child, uniform(0, 1) < 0.7));
@@ -50,23 +52,29 @@ class RandomUrdfWriter {
   }
 
  private:
-  double uniform(double a, double b) { return std::uniform_real_distribution<double>(a, b)(_rng); }
+  double uniform(double a, double b) { return zorvik_test::uniform(_rng, a, b); }
   std::string numbers(std::initializer_list<double> values) {
     std::ostringstream os;
     os.precision(17);
     for (double v : values) os << (os.tellp() > 0 ? " " : "") << v;
     return os.str();
   }
-  std::string vec3(double range) { return numbers({uniform(-range, range), uniform(-range, range), uniform(-range, range)}); }
+  std::string vec3(double range) {
+    return numbers({uniform(-range, range), uniform(-range, range), uniform(-range, range)});
+  }
 
   // Mass properties of a box with random sides, its principal axes turned by a random rotation
   // inside an inertial frame that is itself placed by a random origin and rpy.
   std::string link(const std::string& name, bool massive) {
     if (!massive) return "  <link name=\"" + name + "\"/>\n";
-    const double m = uniform(0.2, 3), a = uniform(0.02, 0.3), b = uniform(0.02, 0.3), c = uniform(0.02, 0.3);
-    const Eigen::Vector3d principal(m * (b * b + c * c) / 12, m * (a * a + c * c) / 12, m * (a * a + b * b) / 12);
+    const double m = uniform(0.2, 3), a = uniform(0.02, 0.3), b = uniform(0.02, 0.3),
+                 c = uniform(0.02, 0.3);
+    const Eigen::Vector3d principal(m * (b * b + c * c) / 12, m * (a * a + c * c) / 12,
+                                    m * (a * a + b * b) / 12);
     const Eigen::Matrix3d R =
-        Eigen::AngleAxisd(uniform(0, 3), Eigen::Vector3d(uniform(-1, 1), uniform(-1, 1), uniform(-1, 1)).normalized())
+        Eigen::AngleAxisd(
+            uniform(0, 3),
+            Eigen::Vector3d(uniform(-1, 1), uniform(-1, 1), uniform(-1, 1)).normalized())
             .toRotationMatrix();
     const Eigen::Matrix3d I = R * principal.asDiagonal() * R.transpose();
     std::ostringstream os;
@@ -81,7 +89,8 @@ class RandomUrdfWriter {
   std::string joint(const std::string& name, const std::string& type, const std::string& parent,
                     const std::string& child) {
     const Eigen::Vector3d axis =
-        Eigen::Vector3d(uniform(-1, 1), uniform(-1, 1), uniform(-1, 1)).normalized() * uniform(0.5, 2);
+        Eigen::Vector3d(uniform(-1, 1), uniform(-1, 1), uniform(-1, 1)).normalized() *
+        uniform(0.5, 2);
     const std::string inner =
         type == "continuous" ? "    <limit effort=\"20\" velocity=\"4\"/>\n" : "";
     return jointXml(name, type, parent, child, inner, vec3(0.3), vec3(3.1),

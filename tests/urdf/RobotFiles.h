@@ -9,6 +9,8 @@
 #include <string>
 #include <vector>
 
+#include "support/Random.h"
+
 namespace zorvik_test {
 
 inline std::string robotPath(const std::string& file) {

@@ -10,12 +10,11 @@
 #include "urdf/RobotFiles.h"
 #include "urdf/UrdfText.h"
 
-using namespace ZorvikFoundation;
-using namespace zorvik_test;
+namespace zorvik_test::robot_object_test {
 
-namespace {
+using namespace ZorvikFoundation;
+
 const LieGroup::Vector3D kGravity(0, 0, -9.81);
-}
 
 template <typename R>
 class RobotObject : public ::testing::Test {
@@ -23,13 +22,6 @@ class RobotObject : public ::testing::Test {
   static constexpr int N = R::N;
   typedef URDF::Robot<N> Robot;
   typedef typename Robot::JointVec JointVec;
-
-  JointVec random(std::mt19937& rng, double range = 1.5) {
-    std::uniform_real_distribution<double> u(-range, range);
-    JointVec v;
-    for (int i = 0; i < N; ++i) v(i) = u(rng);
-    return v;
-  }
 };
 
 TYPED_TEST_SUITE(RobotObject, RobotFiles);
@@ -46,8 +38,9 @@ TYPED_TEST(RobotObject, RealTimeOperationsAllocateNothing) {
   constexpr int N = TestFixture::N;
   typename TestFixture::Robot robot = URDF::loadRobot<N>(robotPath(TypeParam::file()));
   std::mt19937 rng(1);
-  const typename TestFixture::JointVec q = this->random(rng), qdot = this->random(rng),
-                                       qddot = this->random(rng);
+  const typename TestFixture::JointVec q = randomMatrix<TestFixture::N>(rng, 1.5),
+                                       qdot = randomMatrix<TestFixture::N>(rng, 1.5),
+                                       qddot = randomMatrix<TestFixture::N>(rng, 1.5);
   typename TestFixture::Robot::JointMat M, C;
   typename TestFixture::JointVec G, friction;
   const int lastFrame = static_cast<int>(robot.description().frames().size()) - 1;
@@ -79,10 +72,10 @@ TYPED_TEST(RobotObject, MovingKeepsBodiesJointsAndState) {
   typedef typename TestFixture::Robot Robot;
   std::mt19937 rng(2);
   Robot original = URDF::loadRobot<N>(robotPath(TypeParam::file()));
-  original.q() = this->random(rng);
-  original.qdot() = this->random(rng);
+  original.q() = randomMatrix<TestFixture::N>(rng, 1.5);
+  original.qdot() = randomMatrix<TestFixture::N>(rng, 1.5);
   original.update(false);
-  const typename TestFixture::JointVec qddot = this->random(rng);
+  const typename TestFixture::JointVec qddot = randomMatrix<TestFixture::N>(rng, 1.5);
   original.idyn(original.qdot(), qddot, kGravity);
   const typename TestFixture::JointVec tau = original.tau();
   const HTransform tip = original.T(N);
@@ -105,8 +98,8 @@ TYPED_TEST(RobotObject, MovingKeepsBodiesJointsAndState) {
   other.update(false);
   Robot fresh = URDF::loadRobot<N>(robotPath(TypeParam::file()));
   EXPECT_EQ(other.T(N), fresh.T(N));
-  other.q() = fresh.q() = this->random(rng);
-  other.qdot() = fresh.qdot() = this->random(rng);
+  other.q() = fresh.q() = randomMatrix<TestFixture::N>(rng, 1.5);
+  other.qdot() = fresh.qdot() = randomMatrix<TestFixture::N>(rng, 1.5);
   other.update(false);
   fresh.update(false);
   other.idyn(other.qdot(), qddot, kGravity);
@@ -161,8 +154,9 @@ TEST(RobotObject, JointsCarryTheLimitsDampingAndFrictionOfTheFile) {
 
   // A continuous joint has no position limits; a joint without <dynamics> neither damping nor
   // friction model; a prismatic joint takes its limits in metres.
-  std::string body = chain(5) + linkXml("slider") +
-                     jointXml("slide", "prismatic", "l5", "slider", "", "0 0 0.1", "0 0 0", "1 0 0");
+  std::string body =
+      chain(5) + linkXml("slider") +
+      jointXml("slide", "prismatic", "l5", "slider", "", "0 0 0.1", "0 0 0", "1 0 0");
   body.replace(body.find("type=\"revolute\""), 15, "type=\"continuous\"");
   body.erase(body.find(jointLimit()), jointLimit().size());
   TemporaryUrdf file(urdfDocument(body), "continuous_and_prismatic");
@@ -192,16 +186,10 @@ TEST(RobotObject, FloatingBaseCarriesTheRobot) {
   EXPECT_FALSE(fixed.isFloating());
 
   std::mt19937 rng(4);
-  std::uniform_real_distribution<double> u(-1, 1);
-  const HTransform base(LieGroup::Vector3D(u(rng), u(rng), u(rng)).exp(),
-                        Eigen::Vector3d(u(rng), u(rng), u(rng)));
+  const HTransform base(LieGroup::Vector3D(randomMatrix<3>(rng)).exp(), randomMatrix<3>(rng));
   free.joint(0).Tadj() = base;
-  URDF::Robot<7>::JointVec q, qdot, qddot;
-  for (int i = 0; i < 7; ++i) {
-    q(i) = u(rng);
-    qdot(i) = u(rng);
-    qddot(i) = u(rng);
-  }
+  const URDF::Robot<7>::JointVec q = randomMatrix<7>(rng), qdot = randomMatrix<7>(rng),
+                                 qddot = randomMatrix<7>(rng);
   free.q() = fixed.q() = q;
   free.qdot() = fixed.qdot() = qdot;
   free.update(false);
@@ -215,3 +203,5 @@ TEST(RobotObject, FloatingBaseCarriesTheRobot) {
   fixed.idyn(qdot, qddot, gBase);
   EXPECT_LE(relativeError(free.tau(), fixed.tau()), 1e-12);
 }
+
+}  // namespace zorvik_test::robot_object_test

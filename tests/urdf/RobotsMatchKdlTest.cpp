@@ -2,8 +2,8 @@
 // link poses, body twists, Jacobians and their derivatives, inverse dynamics torques, and the
 // joint-space mass matrix, Coriolis torques and gravity torques. The trees (Baxter's arms, the
 // Allegro hand) branch off fixed bodies, so each branch is an independent KDL chain whose joints'
-// results must equal the same joints' entries of the whole model. A randomly written 16-joint serial
-// chain adds prismatic joints and axes of any direction.
+// results must equal the same joints' entries of the whole model. A randomly written 16-joint
+// serial chain adds prismatic joints and axes of any direction.
 #include <algorithm>
 #include <kdl/chaindynparam.hpp>
 #include <kdl/chainfksolvervel_recursive.hpp>
@@ -21,10 +21,9 @@
 #include "urdf/RandomUrdfWriter.h"
 #include "urdf/RobotFiles.h"
 
-using namespace ZorvikFoundation;
-using namespace zorvik_test;
+namespace zorvik_test::robots_match_kdl_test {
 
-namespace {
+using namespace ZorvikFoundation;
 
 // Gravity along no axis of any frame, so that an error in the base frame's orientation shows.
 const LieGroup::Vector3D kGravity(1.2, -0.7, -9.81);
@@ -32,7 +31,8 @@ constexpr double kTolerance = 1e-10;
 constexpr int kStates = 4;
 
 struct MaxErrors {
-  double pose = 0, twist = 0, jacobian = 0, jacobianDot = 0, torque = 0, mass = 0, coriolis = 0, gravity = 0;
+  double pose = 0, twist = 0, jacobian = 0, jacobianDot = 0, torque = 0, mass = 0, coriolis = 0,
+         gravity = 0;
 };
 
 void note(double& worst, double error) {
@@ -63,8 +63,6 @@ std::string pathOf<SerialChain16>() {
   return file.path();
 }
 
-}  // namespace
-
 template <typename R>
 class RobotsMatchKdl : public ::testing::Test {
  protected:
@@ -91,17 +89,14 @@ class RobotsMatchKdl : public ::testing::Test {
   static void TearDownTestSuite() {
     const MaxErrors& e = worst();
     std::printf(
-        "[ max rel. error vs KDL ] %s: pose %.1e twist %.1e jacobian %.1e jdot %.1e torque %.1e M %.1e "
+        "[ max rel. error vs KDL ] %s: pose %.1e twist %.1e jacobian %.1e jdot %.1e torque %.1e M "
+        "%.1e "
         "C*qdot %.1e G %.1e\n",
-        R::file().c_str(), e.pose, e.twist, e.jacobian, e.jacobianDot, e.torque, e.mass, e.coriolis, e.gravity);
+        R::file().c_str(), e.pose, e.twist, e.jacobian, e.jacobianDot, e.torque, e.mass, e.coriolis,
+        e.gravity);
   }
 
-  JointVec random(double range) {
-    std::uniform_real_distribution<double> u(-range, range);
-    JointVec v;
-    for (int i = 0; i < N; ++i) v(i) = u(rng);
-    return v;
-  }
+  JointVec random(double range) { return randomMatrix<N>(rng, range); }
   // A random state, the model updated with it.
   void randomState() {
     robot.q() = random(3.0);
@@ -193,7 +188,8 @@ TYPED_TEST(RobotsMatchKdl, BodyTwistsAndJacobiansMatchKdl) {
         const std::string& link = chain.getSegment(i).getName();
         KDL::FrameVel F;
         ASSERT_GE(fkVel.JntToCart(qv, F, i + 1), 0);
-        const Eigen::Matrix<double, 6, 1> ours = this->robot.frameTwist(this->robot.frameIndex(link));
+        const Eigen::Matrix<double, 6, 1> ours =
+            this->robot.frameTwist(this->robot.frameIndex(link));
         note(this->worst().twist, relativeError(ours, kdl::bodyTwist(F)));
 
         if (!kdl::isMoving(chain.getSegment(i).getJoint())) continue;
@@ -287,3 +283,5 @@ TYPED_TEST(RobotsMatchKdl, MassCoriolisGravityMatchKdlDynParamPerBranch) {
     EXPECT_LE(coupling.norm(), 1e-12 * M.norm());
   }
 }
+
+}  // namespace zorvik_test::robots_match_kdl_test

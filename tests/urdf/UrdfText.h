@@ -16,12 +16,14 @@ inline std::string urdfDocument(const std::string& body, const std::string& name
   return "<?xml version=\"1.0\"?>\n<robot name=\"" + name + "\">\n" + body + "</robot>\n";
 }
 
-inline std::string inertial(const std::string& mass = "1", const std::string& xyz = "0 0 0",
-                            const std::string& rpy = "0 0 0",
-                            const std::string& moments =
-                                "ixx=\"0.02\" ixy=\"0\" ixz=\"0\" iyy=\"0.02\" iyz=\"0\" izz=\"0.02\"") {
-  return "    <inertial>\n      <origin xyz=\"" + xyz + "\" rpy=\"" + rpy + "\"/>\n      <mass value=\"" +
-         mass + "\"/>\n      <inertia " + moments + "/>\n    </inertial>\n";
+inline std::string inertial(
+    const std::string& mass = "1", const std::string& xyz = "0 0 0",
+    const std::string& rpy = "0 0 0",
+    const std::string& moments =
+        "ixx=\"0.02\" ixy=\"0\" ixz=\"0\" iyy=\"0.02\" iyz=\"0\" izz=\"0.02\"") {
+  return "    <inertial>\n      <origin xyz=\"" + xyz + "\" rpy=\"" + rpy +
+         "\"/>\n      <mass value=\"" + mass + "\"/>\n      <inertia " + moments +
+         "/>\n    </inertial>\n";
 }
 
 inline std::string linkXml(const std::string& name, const std::string& inner = inertial()) {
@@ -32,10 +34,10 @@ inline std::string jointLimit() {
   return "    <limit lower=\"-2\" upper=\"2\" effort=\"10\" velocity=\"3\"/>\n";
 }
 
-inline std::string jointXml(const std::string& name, const std::string& type, const std::string& parent,
-                         const std::string& child, const std::string& inner = "",
-                         const std::string& xyz = "0 0 0.1", const std::string& rpy = "0 0 0",
-                         const std::string& axis = "0 0 1") {
+inline std::string jointXml(const std::string& name, const std::string& type,
+                            const std::string& parent, const std::string& child,
+                            const std::string& inner = "", const std::string& xyz = "0 0 0.1",
+                            const std::string& rpy = "0 0 0", const std::string& axis = "0 0 1") {
   return "  <joint name=\"" + name + "\" type=\"" + type + "\">\n    <parent link=\"" + parent +
          "\"/>\n    <child link=\"" + child + "\"/>\n    <origin xyz=\"" + xyz + "\" rpy=\"" + rpy +
          "\"/>\n    <axis xyz=\"" + axis + "\"/>\n" +
