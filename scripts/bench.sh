@@ -13,13 +13,7 @@
 #         $build/bench/latency.txt.
 set -euo pipefail
 cd "$(dirname "$0")/.."
-ZORVIK_WITH_BENCH=1 scripts/install-deps.sh
-if ! dpkg-query -W -f='${Status}' libdart-utils-urdf-dev 2>/dev/null | grep -q "install ok installed"; then
-  echo "Installing: libdart-utils-urdf-dev"
-  export DEBIAN_FRONTEND=noninteractive
-  apt-get update -qq
-  apt-get install -y -qq --no-install-recommends libdart-utils-urdf-dev
-fi
+scripts/install-deps.sh bench
 build=${ZORVIK_BUILD_DIR:-build}
 cmake -G Ninja -S . -B "$build" -DZORVIK_BUILD_BENCH=ON > /dev/null
 cmake --build "$build" -j "$(nproc)" --target zorvik_bench zorvik_latency

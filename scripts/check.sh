@@ -15,7 +15,7 @@ start=$SECONDS
 timings=()
 phase() { timings+=("$(printf '%-28s %5ds' "$1" $((SECONDS - $2)))"); }
 
-ZORVIK_WITH_CHECKS=1 scripts/install-deps.sh
+scripts/install-deps.sh check
 
 # 1. AddressSanitizer + UndefinedBehaviorSanitizer over the whole suite.
 t=$SECONDS

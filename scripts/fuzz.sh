@@ -13,7 +13,7 @@ shift || true
 targets=("$@")
 [ ${#targets[@]} -gt 0 ] || targets=(liegroup_controller urdf)
 
-ZORVIK_WITH_CHECKS=1 scripts/install-deps.sh
+scripts/install-deps.sh check
 build=${ZORVIK_FUZZ_BUILD_DIR:-build-fuzz}
 CXX=clang++ cmake -G Ninja -S . -B "$build" -DZORVIK_FUZZ=ON -DZORVIK_SANITIZE=address,undefined \
   -DZORVIK_BUILD_TESTS=OFF -DZORVIK_BUILD_EXAMPLES=OFF >/dev/null

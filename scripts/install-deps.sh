@@ -1,15 +1,25 @@
 #!/usr/bin/env bash
-# Installs, on Debian 12 as root, whatever the build, the tests, the demo and the benchmarks need
-# and is not there yet. Does nothing when everything is installed.
+# Installs, on Debian 12 as root, what one job needs and is not there yet; does nothing when
+# everything is installed.
+#
+#   scripts/install-deps.sh demo    the library, the URDF loader and the demo (gnuplot for its plot)
+#   scripts/install-deps.sh test    the above, GoogleTest and the test oracles (Orocos KDL with
+#                                   kdl_parser, DART with its URDF loader)
+#   scripts/install-deps.sh bench   the test set and Google Benchmark
+#   scripts/install-deps.sh check   the test set, clang with its sanitizer runtimes, valgrind
 set -euo pipefail
-packages=(
-  build-essential cmake ninja-build pkg-config binutils
-  libeigen3-dev libgtest-dev libgmock-dev
-  liburdfdom-dev libtinyxml2-dev liborocos-kdl-dev libkdl-parser-dev
-  gnuplot-nox
-)
-if [ "${ZORVIK_WITH_BENCH:-0}" = 1 ]; then packages+=(libbenchmark-dev libdart-dev); fi
-if [ "${ZORVIK_WITH_CHECKS:-0}" = 1 ]; then packages+=(clang libclang-rt-14-dev valgrind); fi
+job=${1:?usage: install-deps.sh demo|test|bench|check}
+packages=(build-essential cmake ninja-build pkg-config binutils libeigen3-dev liburdfdom-dev
+          libtinyxml2-dev gnuplot-nox)
+tests=(libgtest-dev libgmock-dev liborocos-kdl-dev libkdl-parser-dev libdart-dev
+       libdart-utils-urdf-dev)
+case "$job" in
+  demo) ;;
+  test) packages+=("${tests[@]}") ;;
+  bench) packages+=("${tests[@]}" libbenchmark-dev) ;;
+  check) packages+=("${tests[@]}" clang libclang-rt-14-dev valgrind) ;;
+  *) echo "install-deps.sh: unknown job '$job' (demo, test, bench or check)" >&2; exit 2 ;;
+esac
 
 missing=()
 for p in "${packages[@]}"; do
