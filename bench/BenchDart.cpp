@@ -1,7 +1,6 @@
-// DART (Debian's libdart 6.12), skeletons loaded from the same URDF files with
-// dart::utils::DartLoader, root joint fixed, links without <inertial> massless (as in KDL and ours).
-// The URDF's <visual> and <collision> elements are removed before parsing: their meshes are not
-// shipped and play no part in the dynamics. Names: dart/<op>/<robot>.
+// DART (Debian's libdart 6.12), skeletons loaded from the same URDF files through the tests' DART
+// oracle (tests/support/DartOracle.h: root joint fixed, links without <inertial> massless, joint
+// damping, springs and friction off, as in KDL and ours). Names: dart/<op>/<robot>.
 //
 // DART computes lazily and caches: setPositions/setVelocities mark the kinematics and the dynamics
 // terms dirty, and the getters recompute them. Every iteration therefore sets the state first,
@@ -17,77 +16,34 @@
 //   jac_pos   setPositions, the body Jacobian of every branch tip
 //   jac_full  set q, qdot, the body Jacobian and its derivative (getJacobianSpatialDeriv, body
 //             frame like ours) of every branch tip
+//   fdyn      set q, qdot, the RNEA's torques of the state, computeForwardDynamics()
+//   mass_inverse  setPositions, getInvMassMatrix()
 #include <dart/dynamics/BodyNode.hpp>
-#include <dart/dynamics/DegreeOfFreedom.hpp>
-#include <dart/dynamics/Joint.hpp>
 #include <dart/dynamics/Skeleton.hpp>
-#include <dart/utils/urdf/DartLoader.hpp>
 
-#include <fstream>
-#include <iostream>
 #include <memory>
-#include <sstream>
 #include <stdexcept>
 
 #include "BenchRegistry.h"
+#include "support/DartOracle.h"
 #include "support/KdlBridge.h"
 
 namespace zorvik_bench {
 namespace {
 
-// The URDF text without its <visual> and <collision> elements.
-std::string dynamicsOnlyUrdf(const std::string& path) {
-  std::ifstream in(path);
-  if (!in) throw std::runtime_error("cannot read " + path);
-  std::stringstream ss;
-  ss << in.rdbuf();
-  std::string text = ss.str();
-  for (const std::string tag : {"visual", "collision"}) {
-    for (;;) {
-      const size_t begin = text.find("<" + tag);
-      if (begin == std::string::npos) break;
-      const size_t selfClose = text.find("/>", begin), open = text.find(">", begin);
-      size_t end;
-      if (selfClose != std::string::npos && selfClose + 1 == open) {
-        end = open + 1;
-      } else {
-        const std::string close = "</" + tag + ">";
-        end = text.find(close, begin);
-        if (end == std::string::npos) throw std::runtime_error("unclosed <" + tag + "> in " + path);
-        end += close.size();
-      }
-      text.erase(begin, end - begin);
-    }
-  }
-  return text;
-}
-
 struct DartFixture {
-  DartFixture(const RobotInfo& info, const std::vector<std::string>& names) {
-    dart::utils::DartLoader::Options options(
-        nullptr, dart::utils::DartLoader::RootJointType::FIXED,
-        dart::dynamics::Inertia(0.0, Eigen::Vector3d::Zero(), Eigen::Matrix3d::Zero()));
-    dart::utils::DartLoader loader(options);
-    // DART warns on std::cerr about every massless link; they are massless on purpose.
-    std::streambuf* cerr = std::cerr.rdbuf(nullptr);
-    skel = loader.parseSkeletonString(dynamicsOnlyUrdf(robotPath(info)),
-                                      dart::common::Uri::createFromPath(robotPath(info)));
-    std::cerr.rdbuf(cerr);
-    if (!skel || static_cast<int>(skel->getNumDofs()) != info.n)
-      throw std::runtime_error(std::string("DART could not load ") + info.file + " with " +
-                               std::to_string(info.n) + " degrees of freedom");
-    skel->setGravity(gravity());
-    // Model coordinate i is DART's degree of freedom perm[i].
-    for (const std::string& name : names) {
-      const dart::dynamics::Joint* joint = skel->getJoint(name);
-      if (!joint) throw std::runtime_error("DART skeleton has no joint " + name);
-      perm.push_back(static_cast<int>(joint->getIndexInSkeleton(0)));
-    }
+  DartFixture(const RobotInfo& info, const std::vector<std::string>& names)
+      : robot(robotPath(info), names, gravity()), skel(&robot.skeleton()) {
     for (int k = 0; k < 2; ++k) {
       const JointState s = jointState(info.n, k);
-      q[k] = toDart(s.q);
-      qdot[k] = toDart(s.qdot);
-      qddot[k] = toDart(s.qddot);
+      q[k] = robot.toDart(s.q);
+      qdot[k] = robot.toDart(s.qdot);
+      qddot[k] = robot.toDart(s.qddot);
+      skel->setPositions(q[k]);
+      skel->setVelocities(qdot[k]);
+      skel->setAccelerations(qddot[k]);
+      skel->computeInverseDynamics();
+      tau[k] = skel->getForces();
     }
     for (const std::string& tip : zorvik_test::kdl::branchTips(
              zorvik_test::kdl::treeFromUrdf(robotPath(info)))) {
@@ -96,21 +52,11 @@ struct DartFixture {
       tips.push_back(node);
     }
   }
-  Eigen::VectorXd toDart(const Eigen::VectorXd& x) const {
-    Eigen::VectorXd y(x.size());
-    for (int i = 0; i < x.size(); ++i) y(perm[i]) = x(i);
-    return y;
-  }
-  Eigen::VectorXd fromDart(const Eigen::VectorXd& y) const {
-    Eigen::VectorXd x(y.size());
-    for (int i = 0; i < y.size(); ++i) x(i) = y(perm[i]);
-    return x;
-  }
 
-  dart::dynamics::SkeletonPtr skel;
-  std::vector<int> perm;
+  zorvik_test::DartRobot robot;
+  dart::dynamics::Skeleton* skel;
   std::vector<dart::dynamics::BodyNode*> tips;
-  Eigen::VectorXd q[2], qdot[2], qddot[2];
+  Eigen::VectorXd q[2], qdot[2], qddot[2], tau[2];
 };
 
 }  // namespace
@@ -162,6 +108,16 @@ void registerDart(const RobotInfo& info, const std::vector<std::string>& names) 
     benchmark::DoNotOptimize(s.getCoriolisForces().data());
     benchmark::DoNotOptimize(s.getGravityForces().data());
   });
+  add("fdyn", [](DartFixture& x, Skel& s, int k) {
+    s.setPositions(x.q[k]);
+    s.setVelocities(x.qdot[k]);
+    s.setForces(x.tau[k]);
+    s.computeForwardDynamics();
+  });
+  add("mass_inverse", [](DartFixture& x, Skel& s, int k) {
+    s.setPositions(x.q[k]);
+    benchmark::DoNotOptimize(s.getInvMassMatrix().data());
+  });
   add("jac_pos", [](DartFixture& x, Skel& s, int k) {
     s.setPositions(x.q[k]);
     for (dart::dynamics::BodyNode* b : x.tips) benchmark::DoNotOptimize(b->getJacobian().data());
@@ -184,13 +140,14 @@ PeerResults dartResults(const RobotInfo& info, const std::vector<std::string>& n
   s.setVelocities(x.qdot[0]);
   s.setAccelerations(x.qddot[0]);
   s.computeInverseDynamics();
-  r.rnea = x.fromDart(s.getForces());
-  r.gravity = x.fromDart(s.getGravityForces());
-  r.coriolis = x.fromDart(s.getCoriolisForces());
-  const Eigen::MatrixXd& M = s.getMassMatrix();
-  r.mass.resize(info.n, info.n);
-  for (int i = 0; i < info.n; ++i)
-    for (int j = 0; j < info.n; ++j) r.mass(i, j) = M(x.perm[i], x.perm[j]);
+  r.rnea = x.robot.fromDart(Eigen::VectorXd(s.getForces()));
+  r.gravity = x.robot.fromDart(Eigen::VectorXd(s.getGravityForces()));
+  r.coriolis = x.robot.fromDart(Eigen::VectorXd(s.getCoriolisForces()));
+  r.mass = x.robot.fromDart(Eigen::MatrixXd(s.getMassMatrix()));
+  s.setForces(x.tau[0]);
+  s.computeForwardDynamics();
+  r.fdyn = x.robot.fromDart(Eigen::VectorXd(s.getAccelerations()));
+  r.massInverse = x.robot.fromDart(Eigen::MatrixXd(s.getInvMassMatrix()));
   return r;
 }
 

@@ -5,14 +5,16 @@
 // The trees (Baxter's arms, the Allegro hand) use KDL's tree solvers where KDL has them:
 // TreeFkSolverPos_recursive (pose of every branch tip), TreeJntToJacSolver (Jacobian of every
 // branch tip) and TreeIdSolver_RNE (RNEA over the whole tree). KDL has no tree solver for
-// velocities, Jacobian derivatives or the joint-space matrices, so those sum the chain solvers over
-// the independent branches (ChainFkSolverVel_recursive, ChainJntToJacDotSolver, ChainDynParam),
-// each branch chain carrying the fixed subtrees that hang off it (tests/support/KdlBridge.h).
+// velocities, Jacobian derivatives, the joint-space matrices or forward dynamics, so those sum the
+// chain solvers over the independent branches (ChainFkSolverVel_recursive, ChainJntToJacDotSolver,
+// ChainDynParam, ChainFdSolver_RNE), each branch chain carrying the fixed subtrees that hang off it
+// (tests/support/KdlBridge.h). ChainFdSolver_RNE takes, at each state, the torques of the RNEA.
 //
 // Every solver recomputes the poses from q, so each KDL row is set against our update plus the
 // operation. Jacobians: KDL gives one segment's Jacobian per call, so its rows time the branch
 // tips' pose, Jacobian and (jac_full) Jacobian derivative, while ours compute every body's.
 #include <kdl/chaindynparam.hpp>
+#include <kdl/chainfdsolver_recursive_newton_euler.hpp>
 #include <kdl/chainfksolverpos_recursive.hpp>
 #include <kdl/chainfksolvervel_recursive.hpp>
 #include <kdl/chainidsolver_recursive_newton_euler.hpp>
@@ -41,7 +43,8 @@ struct Branch {
         jac(chain),
         jacDot(chain),
         dyn(chain, KDL::Vector(gravity().x(), gravity().y(), gravity().z())),
-        rne(chain, KDL::Vector(gravity().x(), gravity().y(), gravity().z())) {
+        rne(chain, KDL::Vector(gravity().x(), gravity().y(), gravity().z())),
+        fd(chain, KDL::Vector(gravity().x(), gravity().y(), gravity().z())) {
     jacDot.setRepresentation(KDL::ChainJntToJacDotSolver::BODYFIXED);
   }
   KDL::Chain chain;
@@ -52,10 +55,11 @@ struct Branch {
   KDL::ChainJntToJacDotSolver jacDot;
   KDL::ChainDynParam dyn;
   KDL::ChainIdSolver_RNE rne;
-  // Inputs for states A and B, outputs.
-  KDL::JntArray q[2], qdot[2], qddot[2];
+  KDL::ChainFdSolver_RNE fd;
+  // Inputs for states A and B (rneaTau: the RNEA's torques there), outputs.
+  KDL::JntArray q[2], qdot[2], qddot[2], rneaTau[2];
   KDL::JntArrayVel qv[2];
-  KDL::JntArray tau, g, c;
+  KDL::JntArray tau, g, c, acc;
   KDL::JntSpaceInertiaMatrix M;
   KDL::Jacobian J, Jdot;
   KDL::Frame F;
@@ -87,12 +91,18 @@ struct KdlFixture {
         b.qv[k] = KDL::JntArrayVel(b.q[k], b.qdot[k]);
       }
       b.tau.resize(n);
+      b.acc.resize(n);
       b.g.resize(n);
       b.c.resize(n);
       b.M.resize(n);
       b.J.resize(n);
       b.Jdot.resize(n);
       b.noWrench.assign(b.chain.getNrOfSegments(), KDL::Wrench::Zero());
+      for (int k = 0; k < 2; ++k) {
+        b.rneaTau[k].resize(n);
+        if (b.rne.CartToJnt(b.q[k], b.qdot[k], b.qddot[k], b.noWrench, b.rneaTau[k]) < 0)
+          throw std::runtime_error("KDL's RNEA failed");
+      }
     }
     for (int k = 0; k < 2; ++k) {
       const JointState s = jointState(info.n, k);
@@ -136,6 +146,12 @@ struct KdlFixture {
     int err = 0;
     for (auto& b : branches)
       err += b->rne.CartToJnt(b->q[k], b->qdot[k], b->qddot[k], b->noWrench, b->tau) < 0;
+    return err;
+  }
+  int fdyn(int k) {
+    int err = 0;
+    for (auto& b : branches)
+      err += b->fd.CartToJnt(b->q[k], b->qdot[k], b->rneaTau[k], b->noWrench, b->acc) < 0;
     return err;
   }
   int gravityTorques(int k) {
@@ -192,6 +208,7 @@ void registerKdl(const RobotInfo& info, const std::vector<std::string>& names) {
   add("fk_pos", [](KdlFixture& x, int k) { return x.fkPos(k); });
   add("fk_vel", [](KdlFixture& x, int k) { return x.fkVel(k); });
   add("rnea", [](KdlFixture& x, int k) { return x.rnea(k); });
+  add("fdyn", [](KdlFixture& x, int k) { return x.fdyn(k); });
   add("gravity", [](KdlFixture& x, int k) { return x.gravityTorques(k); });
   add("coriolis", [](KdlFixture& x, int k) { return x.coriolis(k); });
   add("mass", [](KdlFixture& x, int k) { return x.mass(k); });
@@ -209,7 +226,8 @@ PeerResults kdlResults(const RobotInfo& info, const std::vector<std::string>& na
   r.gravity = Eigen::VectorXd::Zero(info.n);
   r.coriolis = Eigen::VectorXd::Zero(info.n);
   r.mass = Eigen::MatrixXd::Zero(info.n, info.n);
-  if (x.rnea(0) + x.gravityTorques(0) + x.coriolis(0) + x.mass(0))
+  r.fdyn = Eigen::VectorXd::Zero(info.n);
+  if (x.rnea(0) + x.gravityTorques(0) + x.coriolis(0) + x.mass(0) + x.fdyn(0))
     throw std::runtime_error("a KDL solver failed");
   if (x.isTree) r.rnea = kb::fromKdl(x.ttau, kb::treeToModel(x.tree, names), info.n);
   for (auto& b : x.branches) {
@@ -217,6 +235,7 @@ PeerResults kdlResults(const RobotInfo& info, const std::vector<std::string>& na
       if (!x.isTree) r.rnea(b->map[i]) = b->tau(i);
       r.gravity(b->map[i]) = b->g(i);
       r.coriolis(b->map[i]) = b->c(i);
+      r.fdyn(b->map[i]) = b->acc(i);
       for (size_t j = 0; j < b->map.size(); ++j) r.mass(b->map[i], b->map[j]) = b->M(i, j);
     }
   }

@@ -2,7 +2,8 @@
 // Panda arm, Baxter's arms and the Allegro hand (see bench/README.md and scripts/bench.sh).
 //
 // Before timing, the peers' results at the benchmark state are compared with ours (RNEA torques,
-// gravity torques, C qdot, mass matrix), so that every row is known to compute the same thing.
+// gravity torques, C qdot, mass matrix, forward dynamics, and DART's inverse mass matrix), so that
+// every row is known to compute the same thing.
 // Extra flag: --zorvik_check_only prints that comparison and exits.
 #include <benchmark/benchmark.h>
 
@@ -28,12 +29,17 @@ bool checkPeers(const RobotInfo& info, const std::vector<std::string>& names) {
   for (const char* peer : {"kdl", "dart"}) {
     const PeerResults p =
         std::strcmp(peer, "kdl") == 0 ? kdlResults(info, names) : dartResults(info, names);
-    const double e[4] = {relErr(ours.rnea, p.rnea), relErr(ours.gravity, p.gravity),
-                         relErr(ours.coriolis, p.coriolis), relErr(ours.mass, p.mass)};
+    const bool hasInverse = p.massInverse.size() > 0;
+    const double e[6] = {relErr(ours.rnea, p.rnea),         relErr(ours.gravity, p.gravity),
+                         relErr(ours.coriolis, p.coriolis), relErr(ours.mass, p.mass),
+                         relErr(ours.fdyn, p.fdyn),
+                         hasInverse ? relErr(ours.massInverse, p.massInverse) : 0.0};
+    char minv[16] = "-";
+    if (hasInverse) std::snprintf(minv, sizeof minv, "%.1e", e[5]);
     std::fprintf(stderr,
                  "[agreement] %-7s vs %-4s  rel. error: rnea %.1e  gravity %.1e  C*qdot %.1e  "
-                 "M %.1e\n",
-                 info.name, peer, e[0], e[1], e[2], e[3]);
+                 "M %.1e  fdyn %.1e  Minv %s\n",
+                 info.name, peer, e[0], e[1], e[2], e[3], e[4], minv);
     for (double x : e) ok = ok && x < 1e-8;
   }
   return ok;

@@ -1,9 +1,12 @@
 // Our operations, timed on the release library with its default flags. Names: ours/<op>/<robot>.
 //
 // Single operations run on a model updated once at state A, as a client calls them after its
-// update. The composite operations (fk_*, jac_*, rnea, gravity, coriolis, mass, dynamics) include
+// update. The composite operations (fk_*, jac_*, rnea, gravity, coriolis, mass, dynamics, fdyn,
+// mass_inverse) include
 // the update from the joint state, alternating between states A and B, because that is the work
 // the peers' solvers do from q (and qdot) on every call; they are the rows set against KDL and DART.
+// The forward dynamics takes, at each state, the torques of the inverse dynamics there, so that the
+// accelerations are those of the state.
 #include <benchmark/benchmark.h>
 
 #include <Controller/HTransformController>
@@ -38,6 +41,11 @@ struct OursFixture {
     }
     qdot_r = 0.9 * qdot[0];
     zero.setZero();
+    for (int k = 0; k < 2; ++k) {
+      setState(k, false);
+      robot.idyn(qdot[k], qddot[k], g);
+      tau[k] = robot.tau();
+    }
     observer.setPeriod(1e-3);
     observer.setGain(JointVec::Constant(50.0));
     setState(0, false);
@@ -52,8 +60,8 @@ struct OursFixture {
 
   Robot robot;
   LieGroup::Vector3D g;
-  JointVec q[2], qdot[2], qddot[2], qdot_r, zero, tauExt;
-  JointMat M, C;
+  JointVec q[2], qdot[2], qddot[2], tau[2], qdot_r, zero, tauExt;
+  JointMat M, C, Minv;
   JointVec G;
   VexoSDK::MomentumObserverXD<N> observer;
   ControlCycle<N> cycle;
@@ -95,6 +103,9 @@ void registerOursFor(const RobotInfo& info) {
   add("joint_dynamics", [](Fx& x, int) {
     VexoSDK::DynamicAnalysisXD<N>::JointDynamics(x.robot, x.M, x.C, x.G, x.g);
   });
+  add("fdyn_only", [](Fx& x, int) { x.robot.fdyn(x.tau[0], x.g); });
+  add("mass_inverse_only",
+      [](Fx& x, int) { VexoSDK::DynamicAnalysisXD<N>::MassInverse(x.robot, x.Minv); });
   add("observer", [](Fx& x, int) { x.observer.estimate(x.robot, x.tauExt, x.g); });
   add("cycle", [](Fx& x, int k) { x.cycle.run(x.q[k], x.qdot[k]); });
 
@@ -129,6 +140,14 @@ void registerOursFor(const RobotInfo& info) {
   add("dynamics", [](Fx& x, int k) {
     x.setState(k, false);
     VexoSDK::DynamicAnalysisXD<N>::JointDynamics(x.robot, x.M, x.C, x.G, x.g);
+  });
+  add("fdyn", [](Fx& x, int k) {
+    x.setState(k, false);
+    x.robot.fdyn(x.tau[k], x.g);
+  });
+  add("mass_inverse", [](Fx& x, int k) {
+    x.setState(k, true);
+    VexoSDK::DynamicAnalysisXD<N>::MassInverse(x.robot, x.Minv);
   });
   add("jac_pos", [](Fx& x, int k) {
     x.setState(k, true);
@@ -232,6 +251,10 @@ PeerResults oursResultsFor(const RobotInfo& info) {
   r.gravity = x.G;
   r.coriolis = x.C * x.qdot[0];
   r.mass = x.M;
+  x.robot.fdyn(x.tau[0], x.g);
+  r.fdyn = x.robot.qddot();
+  VexoSDK::DynamicAnalysisXD<N>::MassInverse(x.robot, x.Minv);
+  r.massInverse = x.Minv;
   return r;
 }
 

@@ -26,10 +26,12 @@ void registerKdl(const RobotInfo& info, const std::vector<std::string>& names);
 void registerDart(const RobotInfo& info, const std::vector<std::string>& names);
 
 // The peers' results at state A in model order, for the agreement check printed before the run:
-// torques of the RNEA with gravity, gravity torques, C qdot and the mass matrix.
+// torques of the RNEA with gravity, gravity torques, C qdot, the mass matrix, the forward
+// dynamics' accelerations for the RNEA's torques (state A's accelerations) and the inverse mass
+// matrix (empty where a peer has none).
 struct PeerResults {
-  Eigen::VectorXd rnea, gravity, coriolis;
-  Eigen::MatrixXd mass;
+  Eigen::VectorXd rnea, gravity, coriolis, fdyn;
+  Eigen::MatrixXd mass, massInverse;
 };
 PeerResults oursResults(const RobotInfo& info);
 PeerResults kdlResults(const RobotInfo& info, const std::vector<std::string>& names);

@@ -22,6 +22,8 @@ OURS_OPS = [
     ("idyn_passive", "idyn_passive (gravity)", 1),
     ("idyn_gravity", "idyn_gravity", 1),
     ("idyn_momentum", "idyn_momentum", 1),
+    ("fdyn_only", "fdyn (gravity)", 1),
+    ("mass_inverse_only", "MassInverse", 2),
     ("joint_dynamics", "JointDynamics", 2),
     ("observer", "MomentumObserverXD::estimate", 2),
     ("cycle", "control cycle", 2),
@@ -43,6 +45,8 @@ PEER_OPS = [
     ("coriolis", "update(false) + idyn_passive(qdot, 0)", "JntToCoriolis", "getCoriolisForces"),
     ("mass", "update(true) + N x idyn_momentum", "JntToMass", "getMassMatrix"),
     ("dynamics", "update(false) + JointDynamics", "Mass + Coriolis + Gravity", "M + C qdot + g"),
+    ("fdyn", "update(false) + fdyn", "ChainFdSolver_RNE", "computeForwardDynamics"),
+    ("mass_inverse", "update(true) + MassInverse", "-", "getInvMassMatrix"),
     ("jac_pos", "update(true) + updateJacobian(true)", "tips: pose + Jac", "tips: Jacobian"),
     ("jac_full", "update(false) + updateJacobian(false)", "tips: pose + Jac + JacDot",
      "tips: Jac + SpatialDeriv"),
@@ -54,6 +58,15 @@ KDL_TARGETS = [
     ("gravity", 0.25, ["panda"]),
     ("jac_full", 0.50, ["ur5", "panda", "baxter", "allegro"]),
     ("dynamics", 0.50, ["ur5", "panda", "baxter", "allegro"]),
+]
+
+# Targets on the ratio of one of our rows to another of the same run, ours or KDL's:
+# (label, (peer, op), (peer, op), bound, robots).
+CROSS_TARGETS = [
+    ("update(false) + fdyn vs update(false) + idyn", ("ours", "fdyn"), ("ours", "rnea"), 2.2,
+     ["ur5", "panda", "baxter", "allegro"]),
+    ("update(true) + MassInverse vs KDL RNE", ("ours", "mass_inverse"), ("kdl", "rnea"), 0.9,
+     ["panda"]),
 ]
 
 
@@ -123,6 +136,20 @@ def main():
             print("%-40s %-8s ours/KDL %.2f  target <= %.2f  %s" % (
                 dict((p[0], p[1]) for p in PEER_OPS)[op], r, q, bound,
                 "met" if q <= bound else "NOT met"))
+    for label, (pa, oa), (pb, ob), bound, rs in CROSS_TARGETS:
+        for r in rs:
+            a, b = get(pa, oa, r), get(pb, ob, r)
+            if a is None or b is None:
+                continue
+            print("%-48s %-8s %.2f  target <= %.2f  %s" % (label, r, a / b, bound,
+                                                         "met" if a / b <= bound else "NOT met"))
+    for r, _ in ROBOTS:
+        o, k, d = get("ours", "fdyn", r), get("kdl", "fdyn", r), get("dart", "fdyn", r)
+        if None in (o, k, d):
+            continue
+        print("%-48s %-8s ours/KDL %.2f ours/DART %.2f  %s" % (
+            "update(false) + fdyn faster than KDL and DART", r, o / k, o / d,
+            "met" if o < k and o < d else "NOT met"))
     worst = None
     for op, ours_label, _, _ in PEER_OPS:
         for r, _ in ROBOTS:

@@ -3,7 +3,7 @@
 # test (each test built once against the release and once against the debug library), runs ctest.
 set -euo pipefail
 cd "$(dirname "$0")/.."
-scripts/install-deps.sh
+scripts/install-deps.sh test
 build=${ZORVIK_BUILD_DIR:-build}
 cmake -G Ninja -S . -B "$build" -DZORVIK_BUILD_TESTS=ON
 cmake --build "$build" -j "$(nproc)"

@@ -26,6 +26,11 @@ void DynamicAnalysisXD<N>::JointDynamics(Model& subsys, JointMat& M, JointMat& C
   subsys._massColumns(M);
 }
 
+template <int N>
+void DynamicAnalysisXD<N>::MassInverse(Model& subsys, JointMat& Minv) {
+  subsys._massInverse(Minv);
+}
+
 template class DynamicAnalysisXD<6>;
 template class DynamicAnalysisXD<7>;
 template class DynamicAnalysisXD<14>;

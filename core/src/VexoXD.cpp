@@ -4,6 +4,8 @@
 
 #include <algorithm>
 
+#include "ArticulatedBody.h"
+
 namespace ZorvikFoundation {
 namespace VexoSDK {
 
@@ -40,13 +42,17 @@ ZORVIK_ALWAYS_INLINE void addITransformed(const HTransform& T, const Twist& V, c
   out(5) = X(5) + w[2];
 }
 
-// Fp += Ad_T^-T F.
-ZORVIK_ALWAYS_INLINE void addTransformed(const HTransform& T, const Wrench& F, Wrench& Fp) {
+// Fp += Ad_T^-T F, on the six values at F and Fp.
+ZORVIK_ALWAYS_INLINE void addTransformed(const HTransform& T, const double* F, double* Fp) {
   double f[3], n[3];
-  LieGroup::internal::_transformWrench(T.data(), F.data(), f, n);
-  storePairSum(Fp.data(), f[0], f[1], Fp.data());
-  storePairSum(Fp.data() + 2, f[2], n[0], Fp.data() + 2);
-  storePairSum(Fp.data() + 4, n[1], n[2], Fp.data() + 4);
+  LieGroup::internal::_transformWrench(T.data(), F, f, n);
+  storePairSum(Fp, f[0], f[1], Fp);
+  storePairSum(Fp + 2, f[2], n[0], Fp + 2);
+  storePairSum(Fp + 4, n[1], n[2], Fp + 4);
+}
+
+ZORVIK_ALWAYS_INLINE void addTransformed(const HTransform& T, const Wrench& F, Wrench& Fp) {
+  addTransformed(T, F.data(), Fp.data());
 }
 
 }  // namespace
@@ -557,6 +563,172 @@ void VexoBaseXD<N>::_coriolisColumns(JointMat& C) const {
     }
     return this->_bodies[k]->passivityWrench(Vr[k], A[k]);
   });
+}
+
+// ---------------------------------------------------------------------------------------------
+// Forward dynamics by the articulated-body recursion (see ArticulatedBody.h for IA, U, D). Body k's
+// acceleration is a_k = X a_parent + c_k + E qddot_k, with c_k = Edot qdot_k + ad(V_k) Vadj_k its
+// velocity-product part, and the wrench its joint transmits is F_k = M_k a_k + p_k, p_k = bias()
+// (velocity terms, less the external wrench, plus the added bias): the equations idyn evaluates.
+// Eliminating the joints from the leaves inward, F_k = IA_k a_k + pA_k with
+//   pA_k = p_k + sum over children c of X_c^T (pA_c + Ia_c c_c + U_c D_c^-1 u_c),
+//   u_k = tau_k - E^T pA_k,
+// after which tau_k = E^T F_k gives, parents first,
+//   qddot_k = D^-1 (u_k - U^T (X a_parent + c_k)).
+
+template <int N>
+void VexoBaseXD<N>::_fdyn(const double* tau, bool floating, Twist& a0) {
+  static const double zero[6] = {0, 0, 0, 0, 0, 0};
+  std::array<Matrix6d, NUM_BODIES> IA;
+  WrenchArray pA;
+  TwistArray a;
+  internal::ArticulatedJoint aj[NUM_BODIES];
+  double u[JOINT_DOF];
+  const double* qdot = this->_qdot.data();
+  double* qddot = this->_qddot.data();
+  const int* pre = this->_topology._pre;
+
+  int i = 0;
+  for (int k = floating ? 0 : 1; k < NUM_BODIES; ++k) {
+    const Body& b = *this->_bodies[k];
+    IA[k] = b.inertia();
+    pA[k] = b.bias();
+    if (k == 0) continue;
+    const Joint& j = *this->_joints[k];
+    a[k] = j.adjAcc(qdot + i, zero) + j.biasAcc(b.V());
+    i += j.dof();
+  }
+
+  for (int k = NUM_BODIES - 1; k >= 1; --k) {
+    Joint& j = *this->_joints[k];
+    const int p = pre[k];
+    i -= j.dof();
+    aj[k].reduce(j, IA[k]);
+    double Etp[6] = {}, x[6] = {};
+    j.idyn(pA[k], Etp);
+    for (int c = 0; c < j.dof(); ++c) u[i + c] = tau[i + c] - Etp[c];
+    Wrench pa(pA[k] + IA[k] * a[k]);
+    aj[k].solve(u + i, x);
+    aj[k].addU(x, pa.data());
+    if (p == 0 && !floating) continue;
+    internal::addCarriedInertia(j.Tadj(), IA[k], IA[p]);
+    addTransformed(j.Tadj(), pa, pA[p]);
+  }
+
+  // A free-floating base: F_0 = IA_0 a_0 + pA_0 = 0.
+  if (floating) {
+    double IAinv[36];
+    const double scale = IA[0].diagonal().cwiseAbs().maxCoeff();
+    const bool massive =
+        internal::invertSymmetric(IA[0].data(), 6, internal::kMasslessPivot * scale, IAinv);
+    assert(massive && "A floating base with its subtree carries no inertia along some direction: "
+                      "its acceleration is undetermined.");
+    (void)massive;
+    a0 = -(Eigen::Map<const Matrix6d>(IAinv) * pA[0]);
+  }
+  a[0] = a0;
+
+  for (int k = 1; k < NUM_BODIES; ++k) {
+    const Joint& j = *this->_joints[k];
+    double Ua[6] = {}, r[6] = {};
+    addITransformed(j.Tadj(), a[pre[k]], a[k], a[k]);
+    aj[k].Ut(a[k].data(), Ua);
+    for (int c = 0; c < j.dof(); ++c) r[c] = u[i + c] - Ua[c];
+    aj[k].solve(r, qddot + i);
+    a[k] += j.adjAcc(qddot + i);
+    i += j.dof();
+  }
+}
+
+template <int N>
+void VexoBaseXD<N>::fdyn(const JointVec& tau, const Vector3D& gacc) {
+  _assertFixedBaseLayout();
+  Twist a0 = _gravityFreeBaseAcc(Twist(), this->_joints[0]->Tadj().R(), &gacc);
+  _fdyn(tau.data(), false, a0);
+}
+
+template <int N>
+void VexoBaseXD<N>::fdyn(const JointVec& tau) {
+  _assertFixedBaseLayout();
+  Twist a0;
+  _fdyn(tau.data(), false, a0);
+}
+
+// The recursion yields the gravity-free acceleration a_0 = (v - R^T g, w) of the base; the base's
+// own acceleration adds R^T g back.
+template <int N>
+void VexoBaseXD<N>::fdyn(const Twist&, Twist& Vdot, const JointVec& tau, const Vector3D& gacc) {
+  _assertFloatingBase();
+  _assertCoordinatesFit(1);
+  _fdyn(tau.data(), true, Vdot);
+  Vdot.v().noalias() += this->_bodies[0]->T().R().transpose() * gacc;
+}
+
+template <int N>
+void VexoBaseXD<N>::fdyn(const Twist&, Twist& Vdot, const JointVec& tau) {
+  _assertFloatingBase();
+  _assertCoordinatesFit(1);
+  _fdyn(tau.data(), true, Vdot);
+}
+
+// ---------------------------------------------------------------------------------------------
+// The inverse mass matrix: the forward dynamics at zero velocity, without gravity or wrenches,
+// for the unit torques e_c, all columns at once. Coordinates are numbered parents first, so the
+// upper triangle (rows of joint k, columns c >= offset of joint k) is all the passes need:
+//   backward: Minv(k, c) = D^-1 (e_c - E^T F_k(c)),   F_parent(c) += X^T (F_k(c) + U Minv(k, c)),
+//   forward:  Minv(k, c) -= D^-1 U^T X a_parent(c),   a_k(c) = X a_parent(c) + E Minv(k, c),
+// F_k(c) the articulated wrench and a_k(c) the acceleration of body k for the torque e_c. A
+// column c of a joint outside k's subtree has F_k(c) = 0. The lower triangle is the mirror image.
+template <int N>
+void VexoBaseXD<N>::_massInverse(JointMat& Minv) const {
+  _assertFixedBaseLayout();
+  std::array<Matrix6d, NUM_BODIES> IA;
+  internal::ArticulatedJoint aj[NUM_BODIES];
+  // Column c of W[k]: first F_k(c) (backward), then a_k(c) (forward).
+  std::array<JointJac, NUM_BODIES> W;
+  const int* pre = this->_topology._pre;
+  int offset[NUM_BODIES];
+  int dofs = 0;
+  Minv.setZero();
+  for (int k = 1; k < NUM_BODIES; ++k) {
+    IA[k] = this->_bodies[k]->inertia();
+    W[k].setZero();
+    offset[k] = dofs;
+    dofs += this->_joints[k]->dof();
+  }
+
+  for (int k = NUM_BODIES - 1; k >= 1; --k) {
+    Joint& j = *this->_joints[k];
+    const int p = pre[k], o = offset[k];
+    aj[k].reduce(j, IA[k]);
+    for (int c = o; c < JOINT_DOF; ++c) {
+      double r[6] = {};
+      j.idyn(Wrench(W[k].col(c)), r);
+      for (int d = 0; d < j.dof(); ++d) r[d] = (c == o + d) - r[d];
+      aj[k].solve(r, &Minv(o, c));
+      if (p == 0) continue;
+      aj[k].addU(&Minv(o, c), W[k].col(c).data());
+      addTransformed(j.Tadj(), W[k].col(c).data(), W[p].col(c).data());
+    }
+    if (p != 0) internal::addCarriedInertia(j.Tadj(), IA[k], IA[p]);
+  }
+
+  for (int k = 1; k < NUM_BODIES; ++k) {
+    const Joint& j = *this->_joints[k];
+    const int p = pre[k], o = offset[k];
+    for (int c = o; c < JOINT_DOF; ++c) {
+      Twist a = p == 0 ? Twist() : j.Tadj().itransform(Twist(W[p].col(c)));
+      double Ua[6] = {}, x[6] = {};
+      aj[k].Ut(a.data(), Ua);
+      for (int d = 0; d < j.dof(); ++d) Ua[d] = -Ua[d];
+      aj[k].solve(Ua, x);
+      for (int d = 0; d < j.dof(); ++d) Minv(o + d, c) += x[d];
+      a += j.adjAcc(&Minv(o, c));
+      W[k].col(c) = a;
+    }
+  }
+  for (int c = 0; c < JOINT_DOF; ++c)
+    for (int r = c + 1; r < JOINT_DOF; ++r) Minv(r, c) = Minv(c, r);
 }
 
 template class VexoBaseXD<6>;

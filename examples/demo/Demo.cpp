@@ -1,7 +1,8 @@
 // zorvik_demo: a robot arm under task-space impedance control, with a momentum observer watching for
 // contact, simulated at a fixed rate. Everything numerical comes from the library:
-//   plant       forward dynamics qddot = M^-1 (tau + tau_ext + tau_friction - C qdot - G) with
-//               M, C, G from JointDynamics of the plant's own model, semi-implicit Euler;
+//   plant       forward dynamics of the plant's own model, qddot = fdyn(tau + tau_ext +
+//               tau_friction) by the articulated-body recursion, semi-implicit Euler (--plant-solve:
+//               M qddot = tau + ... - C qdot - G solved with M, C, G from JointDynamics instead);
 //   controller  HTransformController impedance law on a frame of the hand tracking a figure eight,
 //               mapped to joint accelerations through the frame's Jacobian and its derivative
 //               (damped least squares, null-space posture) and to torques with idyn;
@@ -123,6 +124,7 @@ struct Demo {
   }
 
   double payload = 0;
+  double viscous = 0;  // N m s/rad of the plant's joints
   bool positionOnly = false;
 
   double totalMass() const {
@@ -195,7 +197,18 @@ struct Demo {
     double calibrationPeak = 0, thresholdOn = 0, thresholdOff = 0;
     ctrl.idyn_gravity(kGravity);
     const double thresholdFloor = 0.05 * ctrl.tau().norm();
-    const double viscous = opt.mismatch ? 0.5 * payload / 0.3 : 0.0;  // N m s/rad of the plant
+    viscous = opt.mismatch ? 0.5 * payload / 0.3 : 0.0;
+    // The friction torque -D qdot is applied explicitly, which is stable while h D stays below the
+    // smallest joint-space inertia 1 / lambda_max(M^-1); D is capped at the rest posture with the
+    // bound lambda_max <= max row sum of |M^-1| and a margin of two (a robot with very light
+    // joints, such as a hand, would otherwise be shaken apart by its own friction).
+    {
+      plant.q() = q;
+      plant.update(true);
+      JointMat Minv;
+      VexoSDK::DynamicAnalysisXD<N>::MassInverse(plant, Minv);
+      viscous = std::min(viscous, 1.0 / (h * Minv.cwiseAbs().rowwise().sum().maxCoeff()));
+    }
 
     JointVec tauApplied = JointVec::Zero(), residual, tauExt;
     JointMat M, C;
@@ -257,18 +270,21 @@ struct Demo {
       plant.qdot() = qdot;
       plant.update(false);
       plant.updateJacobian(true);
-      VexoSDK::DynamicAnalysisXD<N>::JointDynamics(plant, M, C, G, kGravity);
       tauExt.setZero();
       if (contact) {
         // A push along the base frame's -x axis on the last body's origin, in that body's frame.
         const Eigen::Vector3d f = plant.T(N).R().transpose() * Eigen::Vector3d(-opt.contactForce, 0, 0);
         tauExt = plant.J(N).transpose() * Wrench(f, Eigen::Vector3d::Zero());
       }
-      // The friction term is integrated implicitly, (M + h D) qddot = ... - D qdot, which stays
-      // stable however small the joint inertias are.
-      M.diagonal().array() += h * viscous;
-      const JointVec qddotPlant =
-          M.ldlt().solve(tauApplied + tauExt - viscous * qdot - C * qdot - G);
+      const JointVec tauPlant = tauApplied + tauExt - viscous * qdot;
+      JointVec qddotPlant;
+      if (opt.plantSolve) {
+        VexoSDK::DynamicAnalysisXD<N>::JointDynamics(plant, M, C, G, kGravity);
+        qddotPlant = M.ldlt().solve(tauPlant - C * qdot - G);
+      } else {
+        plant.fdyn(tauPlant, kGravity);
+        qddotPlant = plant.qddot();
+      }
       qdot += h * qddotPlant;
       q += h * qdot;
 
@@ -338,7 +354,7 @@ struct Demo {
       std::snprintf(line, sizeof line,
                     "plant differs from the model: unmodelled %.3f kg payload, %.2f N m s/rad "
                     "viscous friction per joint\n",
-                    payload, 0.5 * payload / 0.3);
+                    payload, viscous);
       out << line;
     } else {
       out << "plant identical to the controller's model\n";

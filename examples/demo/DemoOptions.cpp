@@ -18,6 +18,8 @@ const char* usage() {
          "                       (default zorvik_demo_out)\n"
          "  --no-plot            do not call gnuplot\n"
          "  --no-mismatch        simulate the plant with exactly the controller's model\n"
+         "  --plant-solve        plant accelerations by solving M qddot = tau - C qdot - G\n"
+         "                       instead of the forward-dynamics recursion\n"
          "  --contact START END  contact window in seconds (default 2 3)\n"
          "  --contact-force N    magnitude of the push on the last body (default 20)\n"
          "  --help               this text\n";
@@ -63,6 +65,8 @@ std::string parseOptions(int argc, char** argv, Options& o) {
       o.plot = false;
     } else if (arg == "--no-mismatch") {
       o.mismatch = false;
+    } else if (arg == "--plant-solve") {
+      o.plantSolve = true;
     } else {
       return "unknown option: " + arg + " (see --help)";
     }

@@ -14,6 +14,7 @@ struct Options {
   std::string out = "zorvik_demo_out";
   bool plot = true;
   bool mismatch = true;        // plant differs from the controller's model (payload, friction)
+  bool plantSolve = false;     // plant by a dense solve of the joint-space equation, not fdyn
   double contactStart = 2.0;   // s
   double contactEnd = 3.0;     // s
   double contactForce = 20.0;  // N

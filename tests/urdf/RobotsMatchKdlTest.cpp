@@ -1,11 +1,13 @@
 // Models loaded from the bundled robot descriptions against Orocos KDL built from the same files:
 // link poses, body twists, Jacobians and their derivatives, inverse dynamics torques, and the
-// joint-space mass matrix, Coriolis torques and gravity torques. The trees (Baxter's arms, the
+// joint-space mass matrix, Coriolis torques and gravity torques, the forward dynamics and the
+// inverse mass matrix. The trees (Baxter's arms, the
 // Allegro hand) branch off fixed bodies, so each branch is an independent KDL chain whose joints'
 // results must equal the same joints' entries of the whole model. A randomly written 16-joint
 // serial chain adds prismatic joints and axes of any direction.
 #include <algorithm>
 #include <kdl/chaindynparam.hpp>
+#include <kdl/chainfdsolver_recursive_newton_euler.hpp>
 #include <kdl/chainfksolvervel_recursive.hpp>
 #include <kdl/chainidsolver_recursive_newton_euler.hpp>
 #include <kdl/chainjnttojacdotsolver.hpp>
@@ -18,6 +20,7 @@
 #include <random>
 
 #include "support/KdlBridge.h"
+#include "support/LinearAlgebra.h"
 #include "urdf/RandomUrdfWriter.h"
 #include "urdf/RobotFiles.h"
 
@@ -32,7 +35,7 @@ constexpr int kStates = 4;
 
 struct MaxErrors {
   double pose = 0, twist = 0, jacobian = 0, jacobianDot = 0, torque = 0, mass = 0, coriolis = 0,
-         gravity = 0;
+         gravity = 0, acceleration = 0, massInverse = 0;
 };
 
 void note(double& worst, double error) {
@@ -91,9 +94,9 @@ class RobotsMatchKdl : public ::testing::Test {
     std::printf(
         "[ max rel. error vs KDL ] %s: pose %.1e twist %.1e jacobian %.1e jdot %.1e torque %.1e M "
         "%.1e "
-        "C*qdot %.1e G %.1e\n",
+        "C*qdot %.1e G %.1e qddot %.1e Minv %.1e\n",
         R::file().c_str(), e.pose, e.twist, e.jacobian, e.jacobianDot, e.torque, e.mass, e.coriolis,
-        e.gravity);
+        e.gravity, e.acceleration, e.massInverse);
   }
 
   JointVec random(double range) { return randomMatrix<N>(rng, range); }
@@ -281,6 +284,62 @@ TYPED_TEST(RobotsMatchKdl, MassCoriolisGravityMatchKdlDynParamPerBranch) {
         for (int j : map) coupling(i, j) = 0;
     }
     EXPECT_LE(coupling.norm(), 1e-12 * M.norm());
+  }
+}
+
+// fdyn against KDL's ChainFdSolver_RNE on each branch (the branches share no moving joint, so the
+// forward dynamics of the whole model is that of each branch), and MassInverse against the inverse,
+// solved densely here, of KDL's mass matrix of each branch; the inverse couples no two branches.
+TYPED_TEST(RobotsMatchKdl, ForwardDynamicsAndMassInverseMatchKdlPerBranch) {
+  for (int s = 0; s < kStates; ++s) {
+    this->randomState();
+    const typename TestFixture::JointVec tau = this->random(20.0);
+    typename TestFixture::JointMat Minv;
+    this->robot.fdyn(tau, kGravity);
+    VexoSDK::DynamicAnalysisXD<TestFixture::N>::MassInverse(this->robot, Minv);
+    Eigen::MatrixXd coupling = Minv;
+    for (size_t c = 0; c < this->chains.size(); ++c) {
+      const KDL::Chain& chain = this->chains[c];
+      const std::vector<int>& map = this->chainMaps[c];
+      const unsigned n = chain.getNrOfJoints();
+      const KDL::JntArray q = kdl::toKdl(this->robot.q(), map);
+      KDL::ChainFdSolver_RNE fd(chain, this->kdlGravity());
+      KDL::JntArray qddot(n);
+      const KDL::Wrenches noWrench(chain.getNrOfSegments(), KDL::Wrench::Zero());
+      ASSERT_GE(fd.CartToJnt(q, kdl::toKdl(this->robot.qdot(), map), kdl::toKdl(tau, map),
+                             noWrench, qddot),
+                0);
+      note(this->worst().acceleration, relativeError(this->onChain(this->robot.qddot(), c),
+                                                     qddot.data));
+      KDL::ChainDynParam dyn(chain, this->kdlGravity());
+      KDL::JntSpaceInertiaMatrix Mk(n);
+      ASSERT_GE(dyn.JntToMass(q, Mk), 0);
+      note(this->worst().massInverse,
+           relativeError(this->onChain(Minv, c), inverseSymmetric(Mk.data)));
+      for (int i : map)
+        for (int j : map) coupling(i, j) = 0;
+    }
+    EXPECT_LE(coupling.norm(), 1e-12 * Minv.norm());
+  }
+}
+
+// fdyn(idyn(qddot)) = qddot on the robot itself, with an external wrench on every third body, of
+// the size of the body's own weight (forces up to 10 m N, moments up to 1 m N m): a wrench far
+// beyond what a link of a few grams (the hand's) can carry would only measure the cancellation
+// between the wrench's torques and those it leaves for the acceleration.
+TYPED_TEST(RobotsMatchKdl, ForwardDynamicsInvertsTheInverseDynamicsWithWrenches) {
+  std::mt19937& rng = this->rng;
+  for (int k = 1; k <= TestFixture::N; k += 3) {
+    Eigen::Matrix<double, 6, 1> w = randomMatrix<6>(rng, 10.0 * this->robot.body(k).mass());
+    w.tail<3>() *= 0.1;
+    this->robot.body(k).setExtWrench(LieGroup::Wrench(w));
+  }
+  for (int s = 0; s < kStates; ++s) {
+    this->randomState();
+    const typename TestFixture::JointVec qddot = this->random(3.0);
+    this->robot.idyn(this->robot.qdot(), qddot, kGravity);
+    this->robot.fdyn(typename TestFixture::JointVec(this->robot.tau()), kGravity);
+    EXPECT_LE(relativeError(this->robot.qddot(), qddot), 1e-12);
   }
 }
 
