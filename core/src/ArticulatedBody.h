@@ -26,27 +26,71 @@ namespace internal {
 
 // IAp += X^T Ia X for X = Ad(T^-1), T = (R, p) the child's pose in its parent. With the blocks of
 // Ia = [[A, B], [B^T, C]] turned into the parent's axes (A' = R A R^T, likewise B', C') and P = [p]:
-//   X^T Ia X = [[A', B' - A' P], [B'^T + P A', C' + P B' - B'^T P - P A' P]].
+//   X^T Ia X = [[A', B' - A' P], [B'^T + P A', C' + P B' + (P B')^T - P A' P]].
+// Written out in scalars: A' and C' are symmetric (half their entries), and a product with P is a
+// cross product with p (row i of A' P is a'_i x p, column j of P Y is p x y_j).
 inline void addCarriedInertia(const HTransform& T, const Matrix6d& Ia, Matrix6d& IAp) {
-  typedef Eigen::Matrix3d M3;
-  const M3 R = T.R();
-  const M3 P = LieGroup::internal::_ceil_expression(T.r()(0), T.r()(1), T.r()(2));
-  const M3 A = R * Ia.topLeftCorner<3, 3>() * R.transpose();
-  const M3 B = R * Ia.topRightCorner<3, 3>() * R.transpose();
-  const M3 C = R * Ia.bottomRightCorner<3, 3>() * R.transpose();
-  const M3 AP = A * P;
-  const M3 BAP = B - AP;
-  const M3 PB = P * B;
-  IAp.topLeftCorner<3, 3>() += A;
-  IAp.topRightCorner<3, 3>() += BAP;
-  IAp.bottomLeftCorner<3, 3>() += BAP.transpose();
-  IAp.bottomRightCorner<3, 3>() += C + PB + PB.transpose() - P * AP;
+  const double* t = T.data();  // column-major 4 x 4: R(i, j) = t[i + 4 j], p = t[12..14]
+  const double p[3] = {t[12], t[13], t[14]};
+  auto R = [t](int i, int j) { return t[i + 4 * j]; };
+  double A[3][3], B[3][3], C[3][3];
+  // Y = R X R^T for the 3 x 3 block of Ia at (r0, c0); symmetric blocks get their upper half.
+  auto rotate = [&](int r0, int c0, bool symmetric, double Y[3][3]) {
+    double M[3][3];
+    for (int i = 0; i < 3; ++i)
+      for (int k = 0; k < 3; ++k)
+        M[i][k] = R(i, 0) * Ia(r0, c0 + k) + R(i, 1) * Ia(r0 + 1, c0 + k) + R(i, 2) * Ia(r0 + 2, c0 + k);
+    for (int i = 0; i < 3; ++i)
+      for (int j = symmetric ? i : 0; j < 3; ++j)
+        Y[i][j] = M[i][0] * R(j, 0) + M[i][1] * R(j, 1) + M[i][2] * R(j, 2);
+    if (symmetric)
+      for (int i = 0; i < 3; ++i)
+        for (int j = 0; j < i; ++j) Y[i][j] = Y[j][i];
+  };
+  rotate(0, 0, true, A);
+  rotate(0, 3, false, B);
+  rotate(3, 3, true, C);
+  double Q[3][3], PB[3][3], PQ[3][3];
+  for (int i = 0; i < 3; ++i) {
+    Q[i][0] = A[i][1] * p[2] - A[i][2] * p[1];
+    Q[i][1] = A[i][2] * p[0] - A[i][0] * p[2];
+    Q[i][2] = A[i][0] * p[1] - A[i][1] * p[0];
+  }
+  for (int j = 0; j < 3; ++j) {
+    PB[0][j] = p[1] * B[2][j] - p[2] * B[1][j];
+    PB[1][j] = p[2] * B[0][j] - p[0] * B[2][j];
+    PB[2][j] = p[0] * B[1][j] - p[1] * B[0][j];
+    PQ[0][j] = p[1] * Q[2][j] - p[2] * Q[1][j];
+    PQ[1][j] = p[2] * Q[0][j] - p[0] * Q[2][j];
+    PQ[2][j] = p[0] * Q[1][j] - p[1] * Q[0][j];
+  }
+  for (int i = 0; i < 3; ++i)
+    for (int j = 0; j < 3; ++j) {
+      IAp(i, j) += A[i][j];
+      const double tr = B[i][j] - Q[i][j];
+      IAp(i, 3 + j) += tr;
+      IAp(3 + j, i) += tr;
+    }
+  for (int i = 0; i < 3; ++i)
+    for (int j = i; j < 3; ++j) {
+      const double br = C[i][j] + PB[i][j] + PB[j][i] - PQ[i][j];
+      IAp(3 + i, 3 + j) += br;
+      if (j != i) IAp(3 + j, 3 + i) += br;
+    }
 }
 
 // Dinv = D^-1 for the symmetric dof x dof matrix D (column-major, leading dimension dof) by
 // Cholesky's factorisation D = L L^T, then D^-1 = L^-T L^-1. A pivot at or below tol means that D
 // is not positive definite to working precision: Dinv is then zero and false is returned.
 inline bool invertSymmetric(const double* D, int dof, double tol, double* Dinv) {
+  if (dof == 1) {
+    if (!(D[0] > tol)) {
+      Dinv[0] = 0;
+      return false;
+    }
+    Dinv[0] = 1 / D[0];
+    return true;
+  }
   double L[36] = {}, Li[36] = {};
   for (int j = 0; j < dof; ++j) {
     double d = D[j + j * dof];
@@ -105,6 +149,12 @@ struct ArticulatedJoint {
            "A joint moves no inertia along one of its coordinates (a massless subtree): its "
            "acceleration is undetermined.");
     if (!massive) return;
+    if (dof == 1) {
+      // The common case, a rank-one update with a scalar D.
+      for (int b = 0; b < 6; ++b)
+        for (int a = 0; a < 6; ++a) IA(a, b) -= U[a] * Dinv[0] * U[b];
+      return;
+    }
     // IA -= U D^-1 U^T, with W = U D^-1 (6 x dof).
     double W[36];
     for (int c = 0; c < dof; ++c)

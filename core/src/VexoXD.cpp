@@ -604,9 +604,8 @@ void VexoBaseXD<N>::_fdyn(const double* tau, bool floating, Twist& a0) {
     const int p = pre[k];
     i -= j.dof();
     aj[k].reduce(j, IA[k]);
-    double Etp[6] = {}, x[6] = {};
-    j.idyn(pA[k], Etp);
-    for (int c = 0; c < j.dof(); ++c) u[i + c] = tau[i + c] - Etp[c];
+    double x[6] = {};
+    for (int c = 0; c < j.dof(); ++c) u[i + c] = tau[i + c] - j.E().col(c).dot(pA[k]);
     Wrench pa(pA[k] + IA[k] * a[k]);
     aj[k].solve(u + i, x);
     aj[k].addU(x, pa.data());
@@ -635,7 +634,7 @@ void VexoBaseXD<N>::_fdyn(const double* tau, bool floating, Twist& a0) {
     aj[k].Ut(a[k].data(), Ua);
     for (int c = 0; c < j.dof(); ++c) r[c] = u[i + c] - Ua[c];
     aj[k].solve(r, qddot + i);
-    a[k] += j.adjAcc(qddot + i);
+    for (int c = 0; c < j.dof(); ++c) a[k] += j.E().col(c) * qddot[i + c];
     i += j.dof();
   }
 }
@@ -677,8 +676,10 @@ void VexoBaseXD<N>::fdyn(const Twist&, Twist& Vdot, const JointVec& tau) {
 // upper triangle (rows of joint k, columns c >= offset of joint k) is all the passes need:
 //   backward: Minv(k, c) = D^-1 (e_c - E^T F_k(c)),   F_parent(c) += X^T (F_k(c) + U Minv(k, c)),
 //   forward:  Minv(k, c) -= D^-1 U^T X a_parent(c),   a_k(c) = X a_parent(c) + E Minv(k, c),
-// F_k(c) the articulated wrench and a_k(c) the acceleration of body k for the torque e_c. A
-// column c of a joint outside k's subtree has F_k(c) = 0. The lower triangle is the mirror image.
+// F_k(c) the articulated wrench and a_k(c) the acceleration of body k for the torque e_c. F_k(c)
+// is zero unless joint c is in k's subtree, and a_k(c) unless joint c hangs in the same branch off
+// the fixed base as k: the passes run over those columns only (a contiguous range that contains
+// them). The lower triangle is the mirror image.
 template <int N>
 void VexoBaseXD<N>::_massInverse(JointMat& Minv) const {
   _assertFixedBaseLayout();
@@ -687,43 +688,55 @@ void VexoBaseXD<N>::_massInverse(JointMat& Minv) const {
   // Column c of W[k]: first F_k(c) (backward), then a_k(c) (forward).
   std::array<JointJac, NUM_BODIES> W;
   const int* pre = this->_topology._pre;
-  int offset[NUM_BODIES];
+  // Joint k's coordinates start at offset[k]; those of k's subtree lie in [offset[k], end[k]),
+  // those of its branch (the subtree of the base's child on its path, branch[k]) in
+  // [offset[k], end[branch[k]]) from k on.
+  int offset[NUM_BODIES], end[NUM_BODIES], branch[NUM_BODIES];
   int dofs = 0;
-  Minv.setZero();
   for (int k = 1; k < NUM_BODIES; ++k) {
     IA[k] = this->_bodies[k]->inertia();
-    W[k].setZero();
     offset[k] = dofs;
     dofs += this->_joints[k]->dof();
+    end[k] = dofs;
+    branch[k] = pre[k] == 0 ? k : branch[pre[k]];
   }
+  for (int k = NUM_BODIES - 1; k >= 1; --k)
+    if (pre[k] != 0) end[pre[k]] = std::max(end[pre[k]], end[k]);
+  for (int k = 1; k < NUM_BODIES; ++k) W[k].middleCols(offset[k], end[k] - offset[k]).setZero();
+  Minv.setZero();
 
   for (int k = NUM_BODIES - 1; k >= 1; --k) {
     Joint& j = *this->_joints[k];
-    const int p = pre[k], o = offset[k];
+    const Matrix6d& E = j.E();
+    const int p = pre[k], o = offset[k], dof = j.dof();
     aj[k].reduce(j, IA[k]);
-    for (int c = o; c < JOINT_DOF; ++c) {
+    for (int c = o; c < end[k]; ++c) {
+      double* F = W[k].col(c).data();
       double r[6] = {};
-      j.idyn(Wrench(W[k].col(c)), r);
-      for (int d = 0; d < j.dof(); ++d) r[d] = (c == o + d) - r[d];
+      for (int d = 0; d < dof; ++d) r[d] = (c == o + d) - E.col(d).dot(W[k].col(c));
       aj[k].solve(r, &Minv(o, c));
       if (p == 0) continue;
-      aj[k].addU(&Minv(o, c), W[k].col(c).data());
-      addTransformed(j.Tadj(), W[k].col(c).data(), W[p].col(c).data());
+      aj[k].addU(&Minv(o, c), F);
+      addTransformed(j.Tadj(), F, W[p].col(c).data());
     }
     if (p != 0) internal::addCarriedInertia(j.Tadj(), IA[k], IA[p]);
   }
 
   for (int k = 1; k < NUM_BODIES; ++k) {
     const Joint& j = *this->_joints[k];
-    const int p = pre[k], o = offset[k];
-    for (int c = o; c < JOINT_DOF; ++c) {
-      Twist a = p == 0 ? Twist() : j.Tadj().itransform(Twist(W[p].col(c)));
-      double Ua[6] = {}, x[6] = {};
-      aj[k].Ut(a.data(), Ua);
-      for (int d = 0; d < j.dof(); ++d) Ua[d] = -Ua[d];
-      aj[k].solve(Ua, x);
-      for (int d = 0; d < j.dof(); ++d) Minv(o + d, c) += x[d];
-      a += j.adjAcc(&Minv(o, c));
+    const Matrix6d& E = j.E();
+    const int p = pre[k], o = offset[k], dof = j.dof();
+    for (int c = o; c < end[branch[k]]; ++c) {
+      Twist a;
+      if (p != 0) {
+        a = j.Tadj().itransform(Twist(W[p].col(c)));
+        double Ua[6] = {}, x[6] = {};
+        aj[k].Ut(a.data(), Ua);
+        for (int d = 0; d < dof; ++d) Ua[d] = -Ua[d];
+        aj[k].solve(Ua, x);
+        for (int d = 0; d < dof; ++d) Minv(o + d, c) += x[d];
+      }
+      for (int d = 0; d < dof; ++d) a += E.col(d) * Minv(o + d, c);
       W[k].col(c) = a;
     }
   }

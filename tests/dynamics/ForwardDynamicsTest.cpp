@@ -21,11 +21,9 @@ namespace zorvik_test::dyn::forward_dynamics_test {
 constexpr double kRoundTripTol = 1e-12;
 constexpr double kEquationTol = 1e-11;
 
-using FdynWidths = ::testing::Types<Width<6>, Width<16>>;
-
 template <typename T>
 class ForwardDynamicsTest : public ::testing::Test {};
-TYPED_TEST_SUITE(ForwardDynamicsTest, FdynWidths, JacobianWidthNames);
+TYPED_TEST_SUITE(ForwardDynamicsTest, DynamicsWidths, JacobianWidthNames);
 
 // A body whose inertia() is not its stored Inertia: a rotor's reflected inertia on the body's z
 // axis, as a gear-driven link would have it.

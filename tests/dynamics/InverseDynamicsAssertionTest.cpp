@@ -31,7 +31,7 @@ const char kFloatingOnly[] = "The base body should not have any joint, even the 
 
 template <typename T>
 class InverseDynamicsDeathTest : public ::testing::Test {};
-TYPED_TEST_SUITE(InverseDynamicsDeathTest, JacobianWidths, JacobianWidthNames);
+TYPED_TEST_SUITE(InverseDynamicsDeathTest, DynamicsWidths, JacobianWidthNames);
 
 TYPED_TEST(InverseDynamicsDeathTest, FloatingBaseOverloadsRejectAFixedBase) {
   constexpr int N = TypeParam::value;
@@ -139,7 +139,7 @@ TYPED_TEST(InverseDynamicsDeathTest, CoordinatesBeyondNAreRejected) {
 
 template <typename T>
 class InverseDynamicsReleaseTest : public ::testing::Test {};
-TYPED_TEST_SUITE(InverseDynamicsReleaseTest, JacobianWidths, JacobianWidthNames);
+TYPED_TEST_SUITE(InverseDynamicsReleaseTest, DynamicsWidths, JacobianWidthNames);
 
 // Without the check, the floating-base idyn on a fixed base uses the given base acceleration and
 // slices from offset 0 (the base joint has no coordinates here), so with the fixed base's own

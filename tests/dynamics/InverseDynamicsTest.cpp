@@ -25,7 +25,7 @@ constexpr double kFdTol = 1e-6;
 
 template <typename T>
 class InverseDynamicsTest : public ::testing::Test {};
-TYPED_TEST_SUITE(InverseDynamicsTest, JacobianWidths, JacobianWidthNames);
+TYPED_TEST_SUITE(InverseDynamicsTest, DynamicsWidths, JacobianWidthNames);
 
 // tau(qdot, qddot) = M qddot + (terms without qddot): the change of the torques with the
 // acceleration is the mass matrix, which the stationary pass gives and the Jacobians confirm.

@@ -25,7 +25,7 @@ constexpr double kRoundTol = 1e-12;
 
 template <typename T>
 class JacobianTest : public ::testing::Test {};
-TYPED_TEST_SUITE(JacobianTest, JacobianWidths, JacobianWidthNames);
+TYPED_TEST_SUITE(JacobianTest, DynamicsWidths, JacobianWidthNames);
 
 TYPED_TEST(JacobianTest, JacobianTimesRateIsBodyTwist) {
   constexpr int N = TypeParam::value;

@@ -53,7 +53,7 @@ typename VexoBaseXD<N>::JointMat coriolisFromJacobians(const VexoBaseXD<N>& m) {
 
 template <typename T>
 class JointDynamicsTest : public ::testing::Test {};
-TYPED_TEST_SUITE(JointDynamicsTest, JacobianWidths, JacobianWidthNames);
+TYPED_TEST_SUITE(JointDynamicsTest, DynamicsWidths, JacobianWidthNames);
 
 TYPED_TEST(JointDynamicsTest, MassMatrixIsSymmetricPositiveDefiniteAndMatchesTheJacobians) {
   constexpr int N = TypeParam::value;

@@ -234,7 +234,7 @@ TEST(MomentumObserverClosedLoop, FollowsAWrenchOnTheLastBodyThroughItsJacobian) 
 
 template <typename T>
 class MomentumObserverTest : public ::testing::Test {};
-TYPED_TEST_SUITE(MomentumObserverTest, JacobianWidths, JacobianWidthNames);
+TYPED_TEST_SUITE(MomentumObserverTest, DynamicsWidths, JacobianWidthNames);
 
 template <int N>
 typename VexoBaseXD<N>::JointVec randomGains(std::mt19937& rng) {
