@@ -1,52 +1,8 @@
-// Generalized-momentum observer, implicit Euler step.
+// The momentum observer compiled once for the prebuilt sizes N = 6, 7, 14 and 16.
 #include "Vexo/MomentumObserverXD"
-
-#include "Vexo/DynamicAnalysisXD"
 
 namespace ZorvikFoundation {
 namespace VexoSDK {
-
-template <int N>
-MomentumObserverXD<N>::MomentumObserverXD()
-    : _r(JointVec::Zero()), _L(JointVec::Zero()), _p0(JointVec::Zero()), _h(0.0) {}
-
-template <int N>
-void MomentumObserverXD<N>::setPeriod(double h) {
-  _h = h;
-}
-
-template <int N>
-void MomentumObserverXD<N>::setGain(const JointVec& L) {
-  _L = L.array() / (1.0 + _h * L.array());
-}
-
-template <int N>
-void MomentumObserverXD<N>::estimate(Model& subsys, JointVec& tau_ext, const Vector3D& gacc) {
-  const JointVec tau = subsys.tau();
-  subsys.idyn_gravity(gacc);
-  const JointVec G = subsys.tau();
-  _step(subsys, tau_ext, tau, G);
-}
-
-template <int N>
-void MomentumObserverXD<N>::estimate(Model& subsys, JointVec& tau_ext) {
-  const JointVec tau = subsys.tau();
-  _step(subsys, tau_ext, tau, JointVec::Zero());
-}
-
-template <int N>
-void MomentumObserverXD<N>::_step(Model& subsys, JointVec& tau_ext, const JointVec& tau,
-                                  const JointVec& G) {
-  subsys.idyn_momentum(subsys.qdot());
-  const JointVec p = subsys.tau();
-  JointMat C;
-  DynamicAnalysisXD<N>::CoriolisMatrix(subsys, C);
-  const JointVec s = C.transpose() * subsys.qdot() + tau - G;
-  _r += _h * s;
-  tau_ext = _L.cwiseProduct(p - _r - _p0);
-  _r += _h * tau_ext;
-  subsys.tau() = tau;
-}
 
 template class MomentumObserverXD<6>;
 template class MomentumObserverXD<7>;

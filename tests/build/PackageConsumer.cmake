@@ -4,8 +4,8 @@
 #
 #   cmake -DBUILD_DIR=<build tree> -DWORK_DIR=<scratch dir> -DCONSUMER_DIR=<consumer sources>
 #         -DLIBDIR=<lib dir relative to the prefix> -DGENERATOR=<generator> -DCXX=<compiler>
-#         -P PackageConsumer.cmake
-foreach(var BUILD_DIR WORK_DIR CONSUMER_DIR LIBDIR GENERATOR CXX)
+#         -DROBOT9_URDF=<a 9-joint URDF file> -P PackageConsumer.cmake
+foreach(var BUILD_DIR WORK_DIR CONSUMER_DIR LIBDIR GENERATOR CXX ROBOT9_URDF)
   if(NOT DEFINED ${var} OR "${${var}}" STREQUAL "")
     message(FATAL_ERROR "PackageConsumer.cmake: ${var} is not set")
   endif()
@@ -37,6 +37,10 @@ run("${CMAKE_COMMAND}" --build "${WORK_DIR}/cmake-consumer")
 foreach(variant IN ITEMS release debug)
   run("${WORK_DIR}/cmake-consumer/consumer_${variant}")
   message(STATUS "consumer_${variant}:\n${run_output}")
+  if(EXISTS "${WORK_DIR}/cmake-consumer/robot9_${variant}")
+    run("${WORK_DIR}/cmake-consumer/robot9_${variant}" "${ROBOT9_URDF}")
+    message(STATUS "robot9_${variant}:\n${run_output}")
+  endif()
 endforeach()
 
 # pkg-config files; eigen3.pc is found on the default search path.

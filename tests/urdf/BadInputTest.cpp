@@ -290,17 +290,28 @@ TEST(BadInput, ModelSizeMismatch) {
   } catch (const URDF::LoadError& e) {
     expectMentions(e.what(), {six.path(), "6 moving joints", "N = 7"});
   }
+  // Any size makes a model; withRobot builds those of its list and names the list otherwise.
   TemporaryUrdf nine(urdfDocument(chain(9)), currentTestName() + "_9");
   const URDF::RobotDescription d = URDF::RobotDescription::fromFile(nine.path());
-  EXPECT_EQ(d.dof(), 9);
+  EXPECT_EQ(d.modelSize(), 9);
+  const auto size = [](auto& robot) { return robot.description().dof(); };
   try {
-    d.modelSize();
-    ADD_FAILURE() << "9 joints were accepted";
+    URDF::withRobot(d, size);
+    ADD_FAILURE() << "withRobot built 9 joints without 9 in its sizes";
   } catch (const URDF::LoadError& e) {
-    expectMentions(e.what(), {nine.path(), "9 moving joints", "6, 7, 14 or 16"});
+    expectMentions(e.what(), {nine.path(), "9 moving joints", "6, 7, 14 and 16", "withRobot<9>"});
   }
-  EXPECT_THROW(URDF::withRobot(d, [](auto& robot) { return robot.description().dof(); }),
-               URDF::LoadError);
+  try {
+    URDF::withRobot<5, 3>(d, size);
+    ADD_FAILURE() << "withRobot<5, 3> built 9 joints";
+  } catch (const URDF::LoadError& e) {
+    expectMentions(e.what(), {"9 moving joints", "3, 5, 6, 7, 14 and 16"});
+  }
+  EXPECT_EQ((URDF::withRobot<5, 9>(d, size)), 9);
+  EXPECT_EQ(URDF::loadRobot<9>(nine.path()).JOINT_DOF, 9);
+  // A description without a moving joint has no model.
+  TemporaryUrdf none(urdfDocument(chain(0)), currentTestName() + "_0");
+  EXPECT_THROW(URDF::RobotDescription::fromFile(none.path()).modelSize(), URDF::LoadError);
 }
 
 // The bundled Allegro hand has 13 links whose principal moments violate the triangle inequality

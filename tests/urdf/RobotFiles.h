@@ -54,6 +54,17 @@ struct AllegroHand {
   }
 };
 
+// A size the library is not built for, compiled here: the Panda arm on a two-axis gantry.
+struct PandaOnGantry {
+  static constexpr int N = 9;
+  static std::string file() { return "panda_on_gantry.urdf"; }
+  static std::vector<std::string> joints() {
+    std::vector<std::string> names = {"gantry_x", "gantry_y"};
+    for (const std::string& j : PandaArm::joints()) names.push_back(j);
+    return names;
+  }
+};
+
 typedef ::testing::Types<Ur5, PandaArm, BaxterArms, AllegroHand> RobotFiles;
 
 // |a - b| / |b|, or |a - b| when b is zero: the error of a result relative to the size of the

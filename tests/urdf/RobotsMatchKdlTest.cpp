@@ -3,8 +3,9 @@
 // joint-space mass matrix, Coriolis torques and gravity torques, the forward dynamics and the
 // inverse mass matrix. The trees (Baxter's arms, the
 // Allegro hand) branch off fixed bodies, so each branch is an independent KDL chain whose joints'
-// results must equal the same joints' entries of the whole model. A randomly written 16-joint
-// serial chain adds prismatic joints and axes of any direction.
+// results must equal the same joints' entries of the whole model. Randomly written serial chains
+// of 16 and 32 joints add prismatic joints and axes of any direction; the 9-joint Panda on a
+// gantry and the 32-joint chain are sizes the library is not built for, compiled here.
 #include <algorithm>
 #include <kdl/chaindynparam.hpp>
 #include <kdl/chainfdsolver_recursive_newton_euler.hpp>
@@ -48,11 +49,12 @@ std::string pathOf() {
   return robotPath(R::file());
 }
 
-// Sixteen moving joints in one serial chain (revolute, prismatic and continuous, axes of any
-// direction, fixed joints in between), written once per process.
-struct SerialChain16 {
-  static constexpr int N = 16;
-  static std::string file() { return "random serial chain"; }
+// N moving joints in one serial chain (revolute, prismatic and continuous, axes of any direction,
+// fixed joints in between), written once per process.
+template <int Size>
+struct SerialChain {
+  static constexpr int N = Size;
+  static std::string file() { return "random serial chain of " + std::to_string(N); }
   static std::vector<std::string> joints() {
     std::vector<std::string> names;
     for (int i = 1; i <= N; ++i) names.push_back("joint_m" + std::to_string(i));
@@ -61,8 +63,14 @@ struct SerialChain16 {
 };
 
 template <>
-std::string pathOf<SerialChain16>() {
+std::string pathOf<SerialChain<16>>() {
   static const TemporaryUrdf file(RandomUrdfWriter(1616).write(16, true), "serial_chain_16");
+  return file.path();
+}
+
+template <>
+std::string pathOf<SerialChain<32>>() {
+  static const TemporaryUrdf file(RandomUrdfWriter(3232).write(32, true), "serial_chain_32");
   return file.path();
 }
 
@@ -130,7 +138,9 @@ class RobotsMatchKdl : public ::testing::Test {
   std::vector<std::vector<int>> chainMaps;
 };
 
-typedef ::testing::Types<Ur5, PandaArm, BaxterArms, AllegroHand, SerialChain16> KdlRobots;
+typedef ::testing::Types<Ur5, PandaArm, BaxterArms, AllegroHand, PandaOnGantry, SerialChain<16>,
+                         SerialChain<32>>
+    KdlRobots;
 TYPED_TEST_SUITE(RobotsMatchKdl, KdlRobots);
 
 // The joint order follows the README's listing (depth-first, siblings in file order), every parent

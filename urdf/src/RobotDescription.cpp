@@ -324,13 +324,27 @@ int RobotDescription::modelSize() const {
     throw LoadError(_source, line, "mimic joint(s) " + mimics,
                     "a mimic joint has no coordinate of its own in the model; lock it, or lock its "
                     "master (LoadOptions::lockedJoints)");
-  const std::vector<int>& sizes = supportedSizes();
-  if (std::find(sizes.begin(), sizes.end(), dof()) == sizes.end())
+  if (dof() == 0)
     throw LoadError(_source, 0, "robot " + quoted(_robotName),
-                    std::to_string(dof()) +
-                        " moving joints; models exist for 6, 7, 14 or 16 (lock joints with "
-                        "LoadOptions::lockedJoints to reach one of these)");
+                    "no moving joint: a model needs at least one joint coordinate");
   return dof();
+}
+
+void internal::throwUnlistedSize(const RobotDescription& description,
+                                 const std::vector<int>& sizes) {
+  std::vector<int> listed = sizes;
+  std::sort(listed.begin(), listed.end());
+  listed.erase(std::unique(listed.begin(), listed.end()), listed.end());
+  std::string names;
+  for (std::size_t i = 0; i < listed.size(); ++i)
+    names += (i == 0 ? "" : i + 1 == listed.size() ? " and " : ", ") + std::to_string(listed[i]);
+  const int n = description.modelSize();
+  throw LoadError(description.source(), 0, "robot " + quoted(description.robotName()),
+                  std::to_string(n) + " moving joints; this program has models for " + names +
+                      " (add " + std::to_string(n) + " to withRobot's sizes, withRobot<" +
+                      std::to_string(n) +
+                      ">(...), or lock joints with LoadOptions::lockedJoints to reach one of "
+                      "these)");
 }
 
 void RobotDescription::checkModelSize(int N) const {
