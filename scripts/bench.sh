@@ -8,15 +8,17 @@
 #   BENCH_FILTER=panda scripts/bench.sh   only the benchmarks whose name matches (regex)
 #   BENCH_LATENCY=0 scripts/bench.sh      skip the latency program; BENCH_CYCLES=N to change its
 #                                         cycle count (default 1000000)
+#   BENCH_IK=0 scripts/bench.sh           skip the inverse-kinematics table; BENCH_IK_TARGETS=N to
+#                                         change its target count (default 10000)
 #
 # Output: $build/bench/results.json (raw), $build/bench/report.txt (tables),
-#         $build/bench/latency.txt.
+#         $build/bench/latency.txt, $build/bench/ik.txt.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/install-deps.sh bench
 build=${ZORVIK_BUILD_DIR:-build}
 cmake -G Ninja -S . -B "$build" -DZORVIK_BUILD_BENCH=ON > /dev/null
-cmake --build "$build" -j "$(nproc)" --target zorvik_bench zorvik_latency
+cmake --build "$build" -j "$(nproc)" --target zorvik_bench zorvik_latency zorvik_ik_bench
 
 out="$build/bench"
 echo "load: $(uptime)"
@@ -28,10 +30,16 @@ echo "load: $(uptime)"
   --benchmark_filter="${BENCH_FILTER:-.}" \
   --benchmark_out="$out/results.json" --benchmark_out_format=json \
   > "$out/console.txt"
-python3 bench/report.py "$out/results.json" | tee "$out/report.txt"
+/usr/bin/python3 bench/report.py "$out/results.json" | tee "$out/report.txt"
 
 if [ "${BENCH_LATENCY:-1}" != 0 ]; then
   echo
   echo "== Control-cycle latency (zorvik_latency ${BENCH_CYCLES:-1000000} cycles; on a shared machine the tail measures the scheduler as much as the code) =="
   "$build"/bench/zorvik_latency "${BENCH_CYCLES:-1000000}" | tee "$out/latency.txt"
+fi
+
+if [ "${BENCH_IK:-1}" != 0 ]; then
+  echo
+  echo "== Inverse kinematics (zorvik_ik_bench ${BENCH_IK_TARGETS:-10000} targets per robot) =="
+  "$build"/bench/zorvik_ik_bench "${BENCH_IK_TARGETS:-10000}" | tee "$out/ik.txt"
 fi

@@ -16,6 +16,7 @@
 #include <kdl/treefksolverpos_recursive.hpp>
 
 #include <Vexo/DynamicAnalysisXD>
+#include <Vexo/FrameKinematics>
 #include <ZorvikURDF/RobotLoader>
 #include <cstdio>
 #include <random>
@@ -350,6 +351,49 @@ TYPED_TEST(RobotsMatchKdl, ForwardDynamicsInvertsTheInverseDynamicsWithWrenches)
     this->robot.idyn(this->robot.qdot(), qddot, kGravity);
     this->robot.fdyn(typename TestFixture::JointVec(this->robot.tau()), kGravity);
     EXPECT_LE(relativeError(this->robot.qddot(), qddot), 1e-12);
+  }
+}
+
+// The world-aligned Jacobian of a tool frame at the tip of each branch (the tip link's frame moved
+// by a fixed tool offset) and its derivative, against KDL's ChainJntToJacSolver and the hybrid
+// ChainJntToJacDotSolver on the branch with the tool as one more fixed segment: both take the
+// reference point at the tool's origin and the base frame's axes.
+TYPED_TEST(RobotsMatchKdl, WorldAlignedToolJacobianMatchesKdl) {
+  typedef typename TestFixture::Robot::JointJac JointJac;
+  const KDL::Frame tool(KDL::Rotation::RPY(0.2, -0.4, 0.3), KDL::Vector(0.05, 0.02, 0.12));
+  for (int s = 0; s < kStates; ++s) {
+    this->randomState();
+    this->robot.updateJacobian(false);
+    for (size_t c = 0; c < this->chains.size(); ++c) {
+      KDL::Chain chain = this->chains[c];
+      const std::vector<int>& map = this->chainMaps[c];
+      const std::string tip = chain.getSegment(chain.getNrOfSegments() - 1).getName();
+      chain.addSegment(KDL::Segment("tool", KDL::Joint(KDL::Joint::None), tool));
+      const int f = this->robot.frameIndex(tip);
+      ASSERT_GE(f, 0) << tip;
+      const HTransform offset =
+          this->robot.frameOffset(f).cascade(HTransform(Eigen::Matrix4d(kdl::toEigen(tool))));
+      JointJac J, Jdot;
+      VexoSDK::frameJacobian(this->robot, this->robot.frameBody(f), offset,
+                             VexoSDK::JacobianFrame::WorldAligned, J);
+      VexoSDK::frameJacobianDot(this->robot, this->robot.frameBody(f), offset,
+                                VexoSDK::JacobianFrame::WorldAligned, Jdot);
+      const KDL::JntArrayVel qv(kdl::toKdl(this->robot.q(), map),
+                                kdl::toKdl(this->robot.qdot(), map));
+      KDL::ChainJntToJacSolver jacSolver(chain);
+      KDL::ChainJntToJacDotSolver jacDotSolver(chain);
+      jacDotSolver.setHybridRepresentation();
+      KDL::Jacobian Jk(chain.getNrOfJoints()), Jdotk(chain.getNrOfJoints());
+      ASSERT_GE(jacSolver.JntToJac(qv.q, Jk), 0);
+      ASSERT_GE(jacDotSolver.JntToJacDot(qv, Jdotk), 0);
+      Eigen::MatrixXd expected = Eigen::MatrixXd::Zero(6, this->N), expectedDot = expected;
+      for (size_t j = 0; j < map.size(); ++j) {
+        expected.col(map[j]) = Jk.data.col(j);
+        expectedDot.col(map[j]) = Jdotk.data.col(j);
+      }
+      note(this->worst().jacobian, relativeError(J, expected));
+      note(this->worst().jacobianDot, relativeError(Jdot, expectedDot));
+    }
   }
 }
 
