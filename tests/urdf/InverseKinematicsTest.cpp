@@ -187,4 +187,31 @@ TYPED_TEST(InverseKinematics, PositionOnlyTargetsIgnoreTheOrientation) {
   }
 }
 
+// The by-name forms of URDF::Robot are the frame functions on the link's body and offset; a name
+// that is no link of the description is an out_of_range error.
+TYPED_TEST(InverseKinematics, ByNameFramesAreTheFrameFunctionsOnBodyAndOffset) {
+  typedef typename TestFixture::Robot::JointJac JointJac;
+  typename TestFixture::Robot& robot = this->robot;
+  robot.q() = this->randomCoordinates();
+  robot.qdot() = this->randomCoordinates();
+  robot.update(false);
+  robot.updateJacobian(false);
+  const std::string link = robot.description().frames()[this->tip].link;
+  const int body = robot.frameBody(this->tip);
+  const HTransform offset = robot.frameOffset(this->tip);
+  EXPECT_EQ(robot.framePose(link), VexoSDK::framePose(robot, body, offset));
+  EXPECT_EQ(robot.frameTwist(link), VexoSDK::frameTwist(robot, body, offset));
+  EXPECT_EQ(robot.frameAcceleration(link), VexoSDK::frameAcceleration(robot, body, offset));
+  JointJac a, b;
+  robot.frameJacobian(link, VexoSDK::JacobianFrame::Spatial, a);
+  VexoSDK::frameJacobian(robot, body, offset, VexoSDK::JacobianFrame::Spatial, b);
+  EXPECT_EQ(a, b);
+  robot.frameJacobianDot(link, VexoSDK::JacobianFrame::WorldAligned, a);
+  VexoSDK::frameJacobianDot(robot, body, offset, VexoSDK::JacobianFrame::WorldAligned, b);
+  EXPECT_EQ(a, b);
+  EXPECT_THROW(robot.framePose("no_such_link"), std::out_of_range);
+  EXPECT_THROW(robot.frameJacobian("no_such_link", VexoSDK::JacobianFrame::Body, a),
+               std::out_of_range);
+}
+
 }  // namespace zorvik_test::inverse_kinematics_test

@@ -9,7 +9,7 @@
 #include <array>
 #include <cassert>
 
-#include "ArticulatedBody"
+#include "ArticulatedBody.h"
 
 namespace ZorvikFoundation {
 namespace internal {
