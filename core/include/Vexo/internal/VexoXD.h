@@ -543,7 +543,7 @@ void VexoBaseXD<N>::_unitRateColumns(JointMat& X, BodyWrench bodyWrench) const {
 template <int N>
 void VexoBaseXD<N>::_massColumns(JointMat& M) const {
   TwistArray A;
-  _unitRateColumns(M, [&](int k, int j, const double* e) {
+  _unitRateColumns(M, [&](int k, int j, const double* e) ZORVIK_INLINE_LAMBDA {
     const Joint& jk = *this->_joints[k];
     A[k] = k == j ? jk.adjAcc(e) : jk.Tadj().itransform(A[this->_topology._pre[k]]);
     return this->_bodies[k]->momentum(A[k]);
@@ -557,7 +557,7 @@ template <int N>
 void VexoBaseXD<N>::_coriolisColumns(JointMat& C) const {
   static const double zero[6] = {0, 0, 0, 0, 0, 0};
   TwistArray A, Vr;
-  _unitRateColumns(C, [&](int k, int j, const double* e) {
+  _unitRateColumns(C, [&](int k, int j, const double* e) ZORVIK_INLINE_LAMBDA {
     const Joint& jk = *this->_joints[k];
     if (k == j) {
       A[k] = jk.adjAcc(e, zero);
