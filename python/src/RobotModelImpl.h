@@ -1,0 +1,297 @@
+// RobotModel and ObserverModel over URDF::Robot<N> and MomentumObserverXD<N>: each operation is
+// the library call of the same name, with the arrays copied between the interface's C-order
+// buffers and the model's fixed-size Eigen objects. Included by the size units only; the module
+// itself never sees a size.
+#ifndef ZORVIK_PYTHON_ROBOTMODELIMPL_H_
+#define ZORVIK_PYTHON_ROBOTMODELIMPL_H_
+
+#include <Vexo/DynamicAnalysisXD>
+#include <Vexo/MomentumObserverXD>
+#include <ZorvikURDF/Robot>
+
+#include <type_traits>
+#include <utility>
+
+#include "RobotModel.h"
+
+namespace zorvik_python {
+
+namespace detail {
+
+using namespace ZorvikFoundation;
+
+// Row-major buffers to and from Eigen objects of any storage order.
+template <typename Derived>
+void store(const Eigen::MatrixBase<Derived>& m, double* out) {
+  for (Eigen::Index i = 0; i < m.rows(); ++i)
+    for (Eigen::Index j = 0; j < m.cols(); ++j) out[i * m.cols() + j] = m(i, j);
+}
+template <typename Derived>
+void load(const double* in, Eigen::MatrixBase<Derived>& m) {
+  for (Eigen::Index i = 0; i < m.rows(); ++i)
+    for (Eigen::Index j = 0; j < m.cols(); ++j) m(i, j) = in[i * m.cols() + j];
+}
+template <typename Type>
+Type loaded(const double* in) {
+  Type m;
+  load(in, m);
+  return m;
+}
+
+// Whether DynamicAnalysisXD<N> has the derivatives of the inverse and forward dynamics.
+template <int N, typename = void>
+struct HasDerivatives : std::false_type {};
+template <int N>
+struct HasDerivatives<
+    N, std::void_t<decltype(VexoSDK::DynamicAnalysisXD<N>::IdynDerivatives(
+                       std::declval<VexoSDK::VexoBaseXD<N>&>(),
+                       std::declval<const typename VexoSDK::VexoBaseXD<N>::JointVec&>(),
+                       std::declval<const Vector3D&>(),
+                       std::declval<typename VexoSDK::VexoBaseXD<N>::JointMat&>(),
+                       std::declval<typename VexoSDK::VexoBaseXD<N>::JointMat&>())),
+                   decltype(VexoSDK::DynamicAnalysisXD<N>::FdynDerivatives(
+                       std::declval<VexoSDK::VexoBaseXD<N>&>(),
+                       std::declval<const typename VexoSDK::VexoBaseXD<N>::JointVec&>(),
+                       std::declval<const Vector3D&>(),
+                       std::declval<typename VexoSDK::VexoBaseXD<N>::JointMat&>(),
+                       std::declval<typename VexoSDK::VexoBaseXD<N>::JointMat&>(),
+                       std::declval<typename VexoSDK::VexoBaseXD<N>::JointMat&>()))>>
+    : std::true_type {};
+
+template <int N>
+class RobotModelImpl final : public RobotModel {
+ public:
+  typedef URDF::Robot<N> Robot;
+  typedef typename Robot::JointVec JointVec;
+  typedef typename VexoSDK::VexoBaseXD<N>::JointMat JointMat;
+  typedef typename Robot::JointJac JointJac;
+  typedef VexoSDK::DynamicAnalysisXD<N> Dynamics;
+
+  explicit RobotModelImpl(const RobotDescription& description) : _robot(description) {}
+
+  Robot& robot() { return _robot; }
+
+  int n() const override { return N; }
+  const RobotDescription& description() const override { return _robot.description(); }
+  std::unique_ptr<RobotModel> rebuild() const override {
+    return std::unique_ptr<RobotModel>(new RobotModelImpl(_robot.description()));
+  }
+
+  double* q() override { return _robot.q().data(); }
+  double* qdot() override { return _robot.qdot().data(); }
+  double* qddot() override { return _robot.qddot().data(); }
+  double* tau() override { return _robot.tau().data(); }
+
+  // The base joint places the base body: its Tadj and Vadj are the base's pose and twist at the
+  // next update.
+  bool floatingBase() const override { return _robot.isFloating(); }
+  void basePose(double* T) const override { store(_robot.joint(0).Tadj(), T); }
+  void setBasePose(const double* T) override { load(T, _robot.joint(0).Tadj()); }
+  void baseTwist(double* V) const override { store(_robot.joint(0).Vadj(), V); }
+  void setBaseTwist(const double* V) override { load(V, _robot.joint(0).Vadj()); }
+  void baseAcceleration(double* Vdot) const override { store(_robot.Vdot(), Vdot); }
+
+  void update(bool posOnly) override { _robot.update(posOnly); }
+  void updateJacobian(bool posOnly) override { _robot.updateJacobian(posOnly); }
+
+  void pose(int k, double* T) const override { store(_robot.T(k), T); }
+  void twist(int k, double* V) const override { store(_robot.V(k), V); }
+  void jacobian(int k, double* J) const override { store(_robot.J(k), J); }
+  void jacobianDot(int k, double* Jdot) const override { store(_robot.Jdot(k), Jdot); }
+  void acceleration(int k, double* Vdot) const override { store(_robot.Vdot(k), Vdot); }
+
+  void framePose(int f, double* T) const override { store(_robot.framePose(f), T); }
+  void frameTwist(int f, double* V) const override { store(_robot.frameTwist(f), V); }
+  void frameAcceleration(int f, double* Vdot) const override {
+    store(_robot.frameAcceleration(f), Vdot);
+  }
+  void frameJacobian(int f, int convention, double* J) const override {
+    JointJac Jf;
+    _robot.frameJacobian(f, static_cast<VexoSDK::JacobianFrame>(convention), Jf);
+    store(Jf, J);
+  }
+  void frameJacobianDot(int f, int convention, double* Jdot) const override {
+    JointJac Jf;
+    _robot.frameJacobianDot(f, static_cast<VexoSDK::JacobianFrame>(convention), Jf);
+    store(Jf, Jdot);
+  }
+
+  void idyn(const double* qdot, const double* qddot, const double* gravity,
+            const double* baseAcc) override {
+    const JointVec v = Eigen::Map<const JointVec>(qdot), a = Eigen::Map<const JointVec>(qddot);
+    if (baseAcc) {
+      const Twist Vdot = Eigen::Map<const Vector6d>(baseAcc);
+      if (gravity)
+        _robot.idyn(_robot.V(0), Vdot, v, a, Vector3D(Eigen::Map<const Eigen::Vector3d>(gravity)));
+      else
+        _robot.idyn(_robot.V(0), Vdot, v, a);
+    } else if (gravity) {
+      _robot.idyn(v, a, Vector3D(Eigen::Map<const Eigen::Vector3d>(gravity)));
+    } else {
+      _robot.idyn(v, a);
+    }
+  }
+  void idynPassive(const double* qdotRef, const double* qddotRef, const double* gravity,
+                   const double* baseAcc) override {
+    const JointVec v = Eigen::Map<const JointVec>(qdotRef);
+    const JointVec a = Eigen::Map<const JointVec>(qddotRef);
+    if (baseAcc) {
+      const Twist Vdot = Eigen::Map<const Vector6d>(baseAcc);
+      if (gravity)
+        _robot.idyn_passive(_robot.V(0), Vdot, v, a,
+                            Vector3D(Eigen::Map<const Eigen::Vector3d>(gravity)));
+      else
+        _robot.idyn_passive(_robot.V(0), Vdot, v, a);
+    } else if (gravity) {
+      _robot.idyn_passive(v, a, Vector3D(Eigen::Map<const Eigen::Vector3d>(gravity)));
+    } else {
+      _robot.idyn_passive(v, a);
+    }
+  }
+  void idynGravity(const double* gravity) override {
+    _robot.idyn_gravity(Vector3D(Eigen::Map<const Eigen::Vector3d>(gravity)));
+  }
+  void idynMomentum(const double* qddot, const double* baseAcc) override {
+    const JointVec a = Eigen::Map<const JointVec>(qddot);
+    if (baseAcc)
+      _robot.idyn_momentum(Twist(Eigen::Map<const Vector6d>(baseAcc)), a);
+    else
+      _robot.idyn_momentum(a);
+  }
+  void fdyn(const double* tau, const double* gravity) override {
+    const JointVec t = Eigen::Map<const JointVec>(tau);
+    if (_robot.isFloating()) {
+      if (gravity)
+        _robot.fdyn(_robot.V(0), _robot.Vdot(), t,
+                    Vector3D(Eigen::Map<const Eigen::Vector3d>(gravity)));
+      else
+        _robot.fdyn(_robot.V(0), _robot.Vdot(), t);
+    } else if (gravity) {
+      _robot.fdyn(t, Vector3D(Eigen::Map<const Eigen::Vector3d>(gravity)));
+    } else {
+      _robot.fdyn(t);
+    }
+  }
+
+  void jointDynamics(const double* gravity, double* M, double* C, double* G) override {
+    JointMat m, c;
+    JointVec g;
+    Dynamics::JointDynamics(_robot, m, c, g, Vector3D(Eigen::Map<const Eigen::Vector3d>(gravity)));
+    store(m, M);
+    store(c, C);
+    store(g, G);
+  }
+  void massInverse(double* Minv) override {
+    JointMat m;
+    Dynamics::MassInverse(_robot, m);
+    store(m, Minv);
+  }
+
+  bool hasDerivatives() const override { return HasDerivatives<N>::value; }
+  void idynDerivatives(const double* qddot, const double* gravity, double* dtau_dq,
+                       double* dtau_dqdot) override {
+    if constexpr (HasDerivatives<N>::value) {
+      JointMat dq, dqdot;
+      Dynamics::IdynDerivatives(_robot, JointVec(Eigen::Map<const JointVec>(qddot)),
+                                Vector3D(Eigen::Map<const Eigen::Vector3d>(gravity)), dq, dqdot);
+      store(dq, dtau_dq);
+      store(dqdot, dtau_dqdot);
+    } else {
+      (void)qddot, (void)gravity, (void)dtau_dq, (void)dtau_dqdot;
+    }
+  }
+  void fdynDerivatives(const double* tau, const double* gravity, double* dqddot_dq,
+                       double* dqddot_dqdot, double* Minv) override {
+    if constexpr (HasDerivatives<N>::value) {
+      JointMat dq, dqdot, minv;
+      Dynamics::FdynDerivatives(_robot, JointVec(Eigen::Map<const JointVec>(tau)),
+                                Vector3D(Eigen::Map<const Eigen::Vector3d>(gravity)), dq, dqdot,
+                                minv);
+      store(dq, dqddot_dq);
+      store(dqdot, dqddot_dqdot);
+      store(minv, Minv);
+    } else {
+      (void)tau, (void)gravity, (void)dqddot_dq, (void)dqddot_dqdot, (void)Minv;
+    }
+  }
+
+  IkOutcome inverseKinematics(int f, const double* T_target, const double* qSeed,
+                              const IkOptions& o, double* qOut) override {
+    VexoSDK::InverseKinematicsXD<N> ik = _robot.inverseKinematics();
+    ik.setTolerance(o.positionTolerance, o.rotationTolerance);
+    ik.setMaxIterations(o.maxIterations);
+    ik.setRestarts(o.restarts);
+    ik.setWeights(o.positionWeight, o.rotationWeight);
+    ik.setRandomSeed(o.seed);
+    JointVec out;
+    const VexoSDK::IKResult r =
+        ik.solve(_robot, _robot.frameBody(f), _robot.frameOffset(f),
+                 loaded<HTransform>(T_target), JointVec(Eigen::Map<const JointVec>(qSeed)), out);
+    store(out, qOut);
+    return IkOutcome{r.converged, r.iterations, r.positionError, r.rotationError};
+  }
+
+  std::unique_ptr<ObserverModel> makeObserver() const override;
+
+  ZORVIK_MAKE_ALIGNED_OPERATOR_NEW
+
+ private:
+  Robot _robot;
+};
+
+template <int N>
+class ObserverModelImpl final : public ObserverModel {
+ public:
+  typedef typename VexoSDK::MomentumObserverXD<N>::JointVec JointVec;
+
+  int n() const override { return N; }
+  void setPeriod(double h) override { _observer.setPeriod(h); }
+  void setGain(const double* L) override { _observer.setGain(JointVec(Eigen::Map<const JointVec>(L))); }
+  void estimate(RobotModel& robot, const double* gravity, double* tauExt) override {
+    URDF::Robot<N>& model = static_cast<RobotModelImpl<N>&>(robot).robot();
+    JointVec r;
+    if (gravity)
+      _observer.estimate(model, r, Vector3D(Eigen::Map<const Eigen::Vector3d>(gravity)));
+    else
+      _observer.estimate(model, r);
+    store(r, tauExt);
+  }
+
+  ZORVIK_MAKE_ALIGNED_OPERATOR_NEW
+
+ private:
+  VexoSDK::MomentumObserverXD<N> _observer;
+};
+
+template <int N>
+std::unique_ptr<ObserverModel> RobotModelImpl<N>::makeObserver() const {
+  return std::unique_ptr<ObserverModel>(new ObserverModelImpl<N>());
+}
+
+}  // namespace detail
+
+template <int N>
+std::unique_ptr<RobotModel> makeRobotModel(const RobotDescription& description) {
+  return std::unique_ptr<RobotModel>(new detail::RobotModelImpl<N>(description));
+}
+
+template <int N>
+std::unique_ptr<ObserverModel> makeObserverModel() {
+  return std::unique_ptr<ObserverModel>(new detail::ObserverModelImpl<N>());
+}
+
+template <int N>
+bool sizeHasDerivatives() {
+  return detail::HasDerivatives<N>::value;
+}
+
+}  // namespace zorvik_python
+
+// One size's factories, compiled in a size unit.
+#define ZORVIK_PYTHON_SIZE(N)                                                              \
+  template std::unique_ptr<zorvik_python::RobotModel> zorvik_python::makeRobotModel<N>(    \
+      const zorvik_python::RobotDescription&);                                             \
+  template std::unique_ptr<zorvik_python::ObserverModel> zorvik_python::makeObserverModel<N>(); \
+  template bool zorvik_python::sizeHasDerivatives<N>();
+
+#endif  // ZORVIK_PYTHON_ROBOTMODELIMPL_H_
