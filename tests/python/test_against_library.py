@@ -33,6 +33,31 @@ class Recorder:
                 assert_bits(e, a, f"{name}[{i}]")
 
 
+def record_kinematics(rec, robot, qddot):
+    """Poses, twists, Jacobians and accelerations of every body and frame at the state in
+    robot.q, robot.qdot (pose-only updates first, as the reference program does)."""
+    n = robot.n
+    robot.update(pos_only=True)
+    for k in range(n + 1):
+        rec.put("T_pos", robot.T(k))
+    robot.update()
+    robot.update_jacobian(pos_only=True)
+    for k in range(n + 1):
+        rec.put("J_pos", robot.J(k))
+    robot.update_jacobian()
+    robot.qddot = qddot
+    for k in range(n + 1):
+        for f in ("T", "V", "J", "Jdot", "Vdot"):
+            rec.put(f, getattr(robot, f)(k))
+    for link in robot.frame_names:
+        rec.put("frame_pose", robot.frame_pose(link))
+        rec.put("frame_twist", robot.frame_twist(link))
+        rec.put("frame_acceleration", robot.frame_acceleration(link))
+        for c in ("body", "world_aligned", "spatial"):
+            rec.put("frame_jacobian_" + c, robot.frame_jacobian(link, c))
+            rec.put("frame_jacobian_dot_" + c, robot.frame_jacobian_dot(link, c))
+
+
 CASES = [
     ("panda_arm", {}, "panda_hand_tcp"),
     ("ur5_robot", {}, "tool0"),
@@ -56,25 +81,7 @@ def test_robot_functions_match_library_bit_for_bit(tmp_path, name, locked, ik_li
     for q, qdot, qddot, x in states:
         robot.q = q
         robot.qdot = qdot
-        robot.update(pos_only=True)
-        for k in range(n + 1):
-            rec.put("T_pos", robot.T(k))
-        robot.update()
-        robot.update_jacobian(pos_only=True)
-        for k in range(n + 1):
-            rec.put("J_pos", robot.J(k))
-        robot.update_jacobian()
-        robot.qddot = qddot
-        for k in range(n + 1):
-            for f in ("T", "V", "J", "Jdot", "Vdot"):
-                rec.put(f, getattr(robot, f)(k))
-        for link in robot.frame_names:
-            rec.put("frame_pose", robot.frame_pose(link))
-            rec.put("frame_twist", robot.frame_twist(link))
-            rec.put("frame_acceleration", robot.frame_acceleration(link))
-            for c in ("body", "world_aligned", "spatial"):
-                rec.put("frame_jacobian_" + c, robot.frame_jacobian(link, c))
-                rec.put("frame_jacobian_dot_" + c, robot.frame_jacobian_dot(link, c))
+        record_kinematics(rec, robot, qddot)
         rec.put("idyn", robot.idyn(qdot, qddot, G))
         rec.put("idyn_no_gravity", robot.idyn(qdot, qddot))
         rec.put("idyn_passive", robot.idyn_passive(x, qddot, G))
@@ -119,25 +126,7 @@ def test_floating_base_functions_match_library_bit_for_bit(tmp_path):
         robot.base_twist = V0
         robot.q = q
         robot.qdot = qdot
-        robot.update(pos_only=True)
-        for k in range(n + 1):
-            rec.put("T_pos", robot.T(k))
-        robot.update()
-        robot.update_jacobian(pos_only=True)
-        for k in range(n + 1):
-            rec.put("J_pos", robot.J(k))
-        robot.update_jacobian()
-        robot.qddot = qddot
-        for k in range(n + 1):
-            for f in ("T", "V", "J", "Jdot", "Vdot"):
-                rec.put(f, getattr(robot, f)(k))
-        for link in robot.frame_names:
-            rec.put("frame_pose", robot.frame_pose(link))
-            rec.put("frame_twist", robot.frame_twist(link))
-            rec.put("frame_acceleration", robot.frame_acceleration(link))
-            for c in ("body", "world_aligned", "spatial"):
-                rec.put("frame_jacobian_" + c, robot.frame_jacobian(link, c))
-                rec.put("frame_jacobian_dot_" + c, robot.frame_jacobian_dot(link, c))
+        record_kinematics(rec, robot, qddot)
         rec.put("idyn", robot.idyn(qdot, qddot, G, base_acc=A0))
         rec.put("idyn_passive", robot.idyn_passive(x, qddot, G, base_acc=A0))
         rec.put("idyn_momentum", robot.idyn_momentum(qddot, base_acc=A0))
