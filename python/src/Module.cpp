@@ -815,11 +815,14 @@ applied torques in robot.tau, call estimate. It starts from zero momentum (robot
            }),
            py::arg("n"), py::arg("period"), py::arg("gain"),
            "n joint coordinates, sampling period in s, gain a scalar or one per joint (1/s).")
-      .def_property_readonly("n", [](PyObserver& o) { return o.model->n(); })
-      .def_property_readonly("period", [](PyObserver& o) { return o.period; })
-      .def_property_readonly("gain", [](PyObserver& o) {
-        return copyOf(o.gain.data(), static_cast<int>(o.gain.size()));
-      })
+      .def_property_readonly(
+          "n", [](PyObserver& o) { return o.model->n(); }, "Number of joint coordinates.")
+      .def_property_readonly(
+          "period", [](PyObserver& o) { return o.period; }, "Sampling period in s.")
+      .def_property_readonly(
+          "gain",
+          [](PyObserver& o) { return copyOf(o.gain.data(), static_cast<int>(o.gain.size())); },
+          "Bandwidth L per joint (n,), 1/s (a copy).")
       .def(
           "estimate",
           [](PyObserver& o, PyRobot& r, py::handle gravity) {

@@ -18,6 +18,11 @@ Units: SI (m, rad, kg, s, N, N m).
 
 import numpy as _np
 
+# Loading the library sets flush-to-zero and denormals-are-zero on this thread (see the README's
+# floating point mode); numpy's limits are read before, so that it describes float64 as it is.
+_np.finfo(_np.float64)
+_np.finfo(_np.float32)
+
 from ._zorvik import (  # noqa: F401
     HAS_DERIVATIVES,
     SUPPORTED_SIZES,
