@@ -2,7 +2,7 @@
 //
 // Single operations run on a model updated once at state A, as a client calls them after its
 // update. The composite operations (fk_*, jac_*, rnea, gravity, coriolis, mass, dynamics, fdyn,
-// mass_inverse) include
+// mass_inverse, the derivatives) include
 // the update from the joint state, alternating between states A and B, because that is the work
 // the peers' solvers do from q (and qdot) on every call; they are the rows set against KDL and DART.
 // The forward dynamics takes, at each state, the torques of the inverse dynamics there, so that the
@@ -61,7 +61,7 @@ struct OursFixture {
   Robot robot;
   LieGroup::Vector3D g;
   JointVec q[2], qdot[2], qddot[2], tau[2], qdot_r, zero, tauExt;
-  JointMat M, C, Minv;
+  JointMat M, C, Minv, dq, dqdot;
   JointVec G;
   VexoSDK::MomentumObserverXD<N> observer;
   ControlCycle<N> cycle;
@@ -148,6 +148,29 @@ void registerOursFor(const RobotInfo& info) {
   add("mass_inverse", [](Fx& x, int k) {
     x.setState(k, true);
     VexoSDK::DynamicAnalysisXD<N>::MassInverse(x.robot, x.Minv);
+  });
+  add("idyn_derivatives", [](Fx& x, int k) {
+    x.setState(k, false);
+    VexoSDK::DynamicAnalysisXD<N>::IdynDerivatives(x.robot, x.qddot[k], x.g, x.dq, x.dqdot);
+  });
+  add("fdyn_derivatives", [](Fx& x, int k) {
+    x.setState(k, false);
+    VexoSDK::DynamicAnalysisXD<N>::FdynDerivatives(x.robot, x.tau[k], x.g, x.dq, x.dqdot, x.Minv);
+  });
+  // What the analytic derivatives replace: d tau / dq by one-sided differences, N + 1 passes of
+  // update(false) + idyn (d tau / d qdot would take N more).
+  add("idyn_finite_differences", [](Fx& x, int k) {
+    x.setState(k, false);
+    x.robot.idyn(x.qdot[k], x.qddot[k], x.g);
+    const typename Fx::JointVec tau = x.robot.tau();
+    const double h = 1e-7;
+    for (int c = 0; c < N; ++c) {
+      x.robot.q() = x.q[k];
+      x.robot.q()(c) += h;
+      x.robot.update(false);
+      x.robot.idyn(x.qdot[k], x.qddot[k], x.g);
+      x.dq.col(c) = (x.robot.tau() - tau) / h;
+    }
   });
   add("jac_pos", [](Fx& x, int k) {
     x.setState(k, true);

@@ -25,6 +25,9 @@ OURS_OPS = [
     ("fdyn_only", "fdyn (gravity)", 1),
     ("mass_inverse_only", "MassInverse", 2),
     ("joint_dynamics", "JointDynamics", 2),
+    ("idyn_derivatives", "update(false)+IdynDerivatives", 2),
+    ("fdyn_derivatives", "update(false)+FdynDerivatives", 2),
+    ("idyn_finite_differences", "(N+1) x (update(false)+idyn)", 2),
     ("observer", "MomentumObserverXD::estimate", 2),
     ("cycle", "control cycle", 2),
 ]
@@ -67,6 +70,13 @@ CROSS_TARGETS = [
      ["ur5", "panda", "baxter", "allegro"]),
     ("update(true) + MassInverse vs KDL RNE", ("ours", "mass_inverse"), ("kdl", "rnea"), 0.9,
      ["panda"]),
+    ("update(false) + IdynDerivatives vs KDL RNE", ("ours", "idyn_derivatives"), ("kdl", "rnea"),
+     2.1, ["panda"]),
+    ("update(false) + IdynDerivatives vs N + 1 differences of idyn",
+     ("ours", "idyn_derivatives"), ("ours", "idyn_finite_differences"), 0.4,
+     ["ur5", "panda", "baxter", "allegro"]),
+    ("update(false) + FdynDerivatives vs KDL RNE", ("ours", "fdyn_derivatives"), ("kdl", "rnea"),
+     2.7, ["panda"]),
 ]
 
 

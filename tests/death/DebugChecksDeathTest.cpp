@@ -12,6 +12,7 @@
 #include <memory>
 
 #include <Controller/HTransformController>
+#include <Vexo/DynamicAnalysisXD>
 
 #include "support/RandomRobot.h"
 
@@ -159,6 +160,27 @@ TEST_F(DebugChecksDeathTest, TwistAndWrenchFromWrongSizedDynamicVectorsAssert) {
   // The control: the right sizes construct.
   EXPECT_EQ(Twist(three, three)(5), 1.0);
   EXPECT_EQ(Twist(six)(5), 1.0);
+}
+
+// ---- Dynamics derivatives through a client joint whose motion subspace depends on q ---------
+
+// Derived from the library's spherical joint, hence taken as a client's: its E varies with q and
+// the joint contract gives no second derivatives of it.
+class DerivedBallJoint : public SphericalJoint {};
+
+TEST_F(DebugChecksDeathTest, DerivativesThroughAClientJointWithVaryingMotionSubspaceAssert) {
+  RandomRobot<7> robot(3, false, JointMix::Revolute);
+  RigidJoint rigid3, rigid5;
+  DerivedBallJoint ball;
+  // Coordinates 1 + 1 + 0 + 3 + 0 + 1 + 1 = 7.
+  robot.model().addJoint(3, rigid3);
+  robot.model().addJoint(4, ball);
+  robot.model().addJoint(5, rigid5);
+  randomState<7>(robot.model(), robot.rng());
+  VexoBaseXD<7>::JointMat a, b, c;
+  const char message[] = "A client joint's motion subspace E depends on its coordinates";
+  EXPECT_DEATH(DynamicAnalysisXD<7>::IdynDerivatives(robot.model(), qddot, g, a, b), message);
+  EXPECT_DEATH(DynamicAnalysisXD<7>::FdynDerivatives(robot.model(), qddot, g, a, b, c), message);
 }
 
 }  // namespace

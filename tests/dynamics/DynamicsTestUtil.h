@@ -8,8 +8,10 @@
 
 #include <Vexo/VexoXD>
 #include <cmath>
+#include <memory>
 #include <random>
 #include <string>
+#include <vector>
 
 #include "support/DynamicsRobots.h"
 #include "support/FiniteDifference.h"
@@ -136,6 +138,38 @@ class JacobianProbe : public VexoBaseXD<N> {
     this->addJoint(0, source.joint(0));
     for (int k = 0; k <= N; ++k) this->addBody(k, source.body(k));
     for (int k = 1; k <= N; ++k) this->connect(source.parent(k), k, source.joint(k));
+  }
+};
+
+// A body whose inertia() is not its stored Inertia: a rotor's reflected inertia on the body's z
+// axis, as a gear-driven link would have it.
+class RotorBody : public Body {
+ public:
+  explicit RotorBody(const Body& plain) : Body(plain) {}
+  Matrix6d inertia() const override {
+    Matrix6d M = Body::inertia();
+    M(5, 5) += 0.4;
+    return M;
+  }
+};
+
+// Every fifth body becomes a BiasedBody, every fifth but two a RotorBody, every third carries an
+// external wrench: the terms every operation must carry the way idyn does.
+struct Loads {
+  std::vector<std::unique_ptr<Body>> owned;
+  template <int N>
+  Loads(VexoBaseXD<N>& m, std::mt19937& rng) {
+    for (int k = 1; k <= N; ++k) {
+      if (k % 5 == 1) {
+        owned.emplace_back(new BiasedBody(m.body(k), randomWrench(rng)));
+        m.addBody(k, *owned.back());
+      } else if (k % 5 == 3) {
+        owned.emplace_back(new RotorBody(m.body(k)));
+        m.addBody(k, *owned.back());
+      }
+      if (k % 3 == 0) m.body(k).setExtWrench(randomWrench(rng));
+    }
+    m.update(false);
   }
 };
 

@@ -25,38 +25,6 @@ template <typename T>
 class ForwardDynamicsTest : public ::testing::Test {};
 TYPED_TEST_SUITE(ForwardDynamicsTest, DynamicsWidths, JacobianWidthNames);
 
-// A body whose inertia() is not its stored Inertia: a rotor's reflected inertia on the body's z
-// axis, as a gear-driven link would have it.
-class RotorBody : public Body {
- public:
-  explicit RotorBody(const Body& plain) : Body(plain) {}
-  Matrix6d inertia() const override {
-    Matrix6d M = Body::inertia();
-    M(5, 5) += 0.4;
-    return M;
-  }
-};
-
-// Every fifth body becomes a BiasedBody, every fifth but two a RotorBody, every third carries an
-// external wrench: the terms the round trip must carry the same way as idyn.
-struct Loads {
-  std::vector<std::unique_ptr<Body>> owned;
-  template <int N>
-  Loads(VexoBaseXD<N>& m, std::mt19937& rng) {
-    for (int k = 1; k <= N; ++k) {
-      if (k % 5 == 1) {
-        owned.emplace_back(new BiasedBody(m.body(k), randomWrench(rng)));
-        m.addBody(k, *owned.back());
-      } else if (k % 5 == 3) {
-        owned.emplace_back(new RotorBody(m.body(k)));
-        m.addBody(k, *owned.back());
-      }
-      if (k % 3 == 0) m.body(k).setExtWrench(randomWrench(rng));
-    }
-    m.update(false);
-  }
-};
-
 template <typename A, typename B>
 double relativeScale(const A& a, const B& b) {
   return std::max(1.0, std::max(a.cwiseAbs().maxCoeff(), b.cwiseAbs().maxCoeff()));
@@ -94,6 +62,26 @@ TYPED_TEST(ForwardDynamicsTest, InvertsTheInverseDynamicsWithWrenchesBiasesAndDe
       EXPECT_MATRIX_NEAR(m.tau(), tau2, kRoundTripTol * relativeScale(m.tau(), tau2));
     }
   });
+}
+
+// On a moving platform (a base joint without coordinates that has its own twist and
+// acceleration) the forward dynamics starts from the platform's acceleration, as idyn does.
+TYPED_TEST(ForwardDynamicsTest, InvertsTheInverseDynamicsOnAMovingPlatform) {
+  constexpr int N = TypeParam::value;
+  typedef typename VexoBaseXD<N>::JointVec JointVec;
+  MixedJointRobot<N> robot(43, true);
+  std::mt19937& rng = robot.rng();
+  PrescribedBaseJoint platform;
+  platform.Tadj() = randomPose(rng);
+  platform.Vadj() = randomTwist(rng);
+  platform.acc = randomTwist(rng);
+  VexoBaseXD<N>& m = robot.model();
+  m.addJoint(0, platform);
+  randomState<N>(m, rng);
+  const JointVec tau = randomMatrix<N>(rng, 5.0);
+  m.fdyn(tau, gravity());
+  m.idyn(m.qdot(), JointVec(m.qddot()), gravity());
+  EXPECT_MATRIX_NEAR(m.tau(), tau, kRoundTripTol * relativeScale(m.tau(), tau));
 }
 
 // qddot = M^-1 (tau - h) with M from the column recursion and h = C qdot + g plus the torques of

@@ -3,6 +3,14 @@
 #ifndef VEXO_INTERNAL_DYNAMICANALYSISXD_
 #define VEXO_INTERNAL_DYNAMICANALYSISXD_
 
+#include <cassert>
+#include <limits>
+#include <typeinfo>
+
+#include <Eigen/Cholesky>
+
+#include "DynamicsDerivatives.h"
+
 namespace ZorvikFoundation {
 namespace VexoSDK {
 
@@ -31,6 +39,245 @@ void DynamicAnalysisXD<N>::JointDynamics(Model& subsys, JointMat& M, JointMat& C
 template <int N>
 void DynamicAnalysisXD<N>::MassInverse(Model& subsys, JointMat& Minv) {
   subsys._massInverse(Minv);
+}
+
+// ---------------------------------------------------------------------------------------------
+// Derivatives of the inverse dynamics. In the reference frame (a spatial twist X^s = Ad_T X of a
+// body twist, a spatial wrench Ad_T^-T F) the recursion reads, for body k with parent p and world
+// motion subspace S_k = Ad_T E_k:
+//   v_k = v_p + S_k qdot_k,   a_k = a_p + S_k qddot_k + v_k x S_k qdot_k + Ad_T Edot_k qdot_k,
+//   f_k = I_k a_k + v_k x* I_k v_k - (external wrench) + (added bias),
+//   F_k = f_k + sum of the children's F,   tau_k = S_k^T F_k,
+// with x the bracket ad and x* = -ad^T. Moving coordinate e of joint j by dq turns j's subtree
+// rigidly about the screw s = S_j,e: every quantity fixed in those bodies (S, I, the external
+// wrenches) changes by its bracket with s, and in tau_i = S_i^T F_i those brackets cancel. What
+// remains is, with the parent p of j, u = Ad_T dE_e qdot_j, w = Ad_T dE_e qddot_j, z = Ad_T z_e
+// (JointDerivatives.h):
+//   d v_k = s x v_k + Psid,   Psid = v_p x s + u,
+//   d a_k = s x a_k + Psid x v_k + Psidd,   Psidd = a_p x s + v_p x Psid + w + v_j x u + z,
+// for every body k of the subtree, and from the body equations (Idot_k = v_k x* I_k - I_k v_k x,
+// the rate of change of the world inertia, h_k = I_k v_k)
+//   d f_k = s x* f_k + I_k Psidd + Idot_k Psid + Psid x* h_k.
+// Summed over a subtree with the composite Ic, Idotc, Hc, the rows of the column (j, e) are
+//   i in j's subtree:  S_i^T (Ic_i Psidd + Idotc_i Psid + Psid x* Hc_i) (+ dE_e^T F_j if i = j),
+//   i above j:          S_i^T (Ic_j Psidd + Idotc_j Psid + Psid x* Hc_j + s x* F_j),
+// and zero elsewhere. A rate qdot_j,e moves nothing and adds s to every v_k of the subtree, and
+//   d a_k = s x v_k + Gamma,   Gamma = v_p x s + v_j x s + u + Ad_T Edot_e,
+//   d f_k = I_k Gamma + Idot_k s + s x* h_k,
+// summed likewise (S_i does not depend on the rates). For a row i in the subtree both become two
+// dot products with P_i = Ic_i S_i and Q_i = Idotc_i S_i - S_i x* Hc_i, the pairs' O(N^2) part.
+// Plain bodies keep the rigid-body structure of their inertias in the sums (RigidComposite); a
+// model with any derived body takes general 6x6 matrices (GeneralComposite).
+template <int N>
+bool DynamicAnalysisXD<N>::_plainBodies(const Model& m) {
+  for (int k = 1; k < Model::NUM_BODIES; ++k)
+    if (typeid(*m._bodies[k]) != typeid(Body)) return false;
+  return true;
+}
+
+template <int N>
+void DynamicAnalysisXD<N>::IdynDerivatives(Model& m, const JointVec& qddot, const Vector3D& gacc,
+                                           JointMat& dtau_dq, JointMat& dtau_dqdot) {
+  if (_plainBodies(m))
+    _idynDerivatives<internal::RigidComposite>(m, qddot, gacc, dtau_dq, dtau_dqdot);
+  else
+    _idynDerivatives<internal::GeneralComposite>(m, qddot, gacc, dtau_dq, dtau_dqdot);
+}
+
+// M by the composite-rigid-body recursion in the reference frame: for coordinates r of joint k
+// and e of k or an ancestor, M(r, e) = M(e, r) = S_r . (Ic_k S_e) with the composite inertia Ic_k
+// of k's subtree; every other entry is zero.
+template <int N>
+template <typename Composite>
+void DynamicAnalysisXD<N>::_compositeMassMatrix(const Model& m, JointMat& M) {
+  enum { NB = Model::NUM_BODIES };
+  const int* pre = m._topology._pre;
+  std::array<Composite, NB> Ic;
+  typename Model::JointJac S;
+  int begin[NB], end[NB];
+  int i = 0;
+  for (int k = 1; k < NB; ++k) {
+    const Joint& j = *m._joints[k];
+    const Body& b = *m._bodies[k];
+    begin[k] = i;
+    end[k] = i + j.dof();
+    for (int e = 0; e < j.dof(); ++e) S.col(i + e) = b.T().transform(Twist(j.E().col(e)));
+    Ic[k].setBody(b);
+    i = end[k];
+  }
+  M.setZero();
+  for (int k = NB - 1; k >= 1; --k) {
+    for (int r = begin[k]; r < end[k]; ++r) {
+      const Wrench P = Ic[k].I(Twist(S.col(r)));
+      for (int jj = k; jj > 0; jj = pre[jj])
+        for (int e = begin[jj]; e < end[jj]; ++e) M(e, r) = M(r, e) = P.dot(S.col(e));
+    }
+    if (pre[k] != 0) Ic[pre[k]].add(Ic[k]);
+  }
+}
+
+template <int N>
+template <typename Composite>
+void DynamicAnalysisXD<N>::_idynDerivatives(Model& m, const JointVec& qddot, const Vector3D& gacc,
+                                            JointMat& dtau_dq, JointMat& dtau_dqdot) {
+  enum { NB = Model::NUM_BODIES };
+  typedef typename Model::JointJac JointJac;
+  const typename Model::BaseMotion base = m._fixedBase(m._qdot, qddot, &gacc);
+  const int* pre = m._topology._pre;
+  typename Model::TwistArray v, a, Vdot;
+  typename Model::WrenchArray F, H;
+  std::array<Composite, NB> Ic;
+  // Per coordinate, in the reference frame: S and the column's Psid, Psidd, Gamma; dE (child
+  // frame) for the joints whose E depends on q.
+  // (Psidd, Psid) and (Gamma, S) of each column, (P, Q) of each row, side by side: each entry is
+  // one 12-term dot product.
+  typedef Eigen::Matrix<double, 12, 1> Vector12d;
+  std::array<Vector12d, N> PsiddPsid, GammaS, PQ;
+  JointJac S;
+  std::array<Matrix6d, N> dE;
+  // Joint k's coordinates are [begin[k], end[k]).
+  int begin[NB], end[NB];
+  bool varies[NB], secondOrderKnown[NB];
+
+  const Body& b0 = *m._bodies[0];
+  Vdot[0] = base.Vdot;
+  v[0] = b0.T().transform(b0.V());
+  a[0] = b0.T().transform(Vdot[0]);
+  int i = 0;
+  for (int k = 1; k < NB; ++k) {
+    Joint& j = *m._joints[k];
+    const Body& b = *m._bodies[k];
+    const HTransform& T = b.T();
+    const int p = pre[k], dof = j.dof();
+    const double* qdot = base.qdot + i;
+    const double* qdd = base.qddot + i;
+    begin[k] = i;
+    end[k] = i + dof;
+    // The body-frame pass of idyn, then its values in the reference frame.
+    Vdot[k] = j.adjAcc(qdot, qdd) + j.biasAcc(b.V());
+    internal::addITransformed(j.Tadj(), Vdot[p], Vdot[k], Vdot[k]);
+    Wrench f;
+    b.idyn(Vdot[k], f);
+    v[k] = T.transform(b.V());
+    a[k] = T.transform(Vdot[k]);
+    F[k] = T.transform(f);
+    Ic[k].setBody(b, v[k]);
+    H[k] = Ic[k].I(v[k]);
+
+    Twist z[6];
+    varies[k] = internal::jointDerivatives(j, m._q.data() + i, qdot, &dE[i], z, secondOrderKnown[k]);
+    for (int e = 0; e < dof; ++e) {
+      const Twist s = T.transform(Twist(j.E().col(e)));
+      S.col(i + e) = s;
+      Twist u, w, edot;
+      if (varies[k]) {
+        for (int c = 0; c < dof; ++c) {
+          u += dE[i + e].col(c) * qdot[c];
+          w += dE[i + e].col(c) * qdd[c];
+        }
+        u = T.transform(u);
+        w = T.transform(Twist(w + z[e]));
+        edot = T.transform(Twist(j.Edot().col(e)));
+      }
+      const Twist vps = v[p].adjoint(s);
+      if (!varies[k]) {
+        // u = w = z = 0 and, with one coordinate, v_k x s = v_p x s.
+        PsiddPsid[i + e] << a[p].adjoint(s) + v[p].adjoint(vps), vps;
+        GammaS[i + e] << (dof == 1 ? Twist(2 * vps) : Twist(vps + v[k].adjoint(s))), s;
+        continue;
+      }
+      const Twist psid = vps + u;
+      PsiddPsid[i + e] << a[p].adjoint(s) + v[p].adjoint(psid) + w + v[k].adjoint(u), psid;
+      GammaS[i + e] << vps + v[k].adjoint(s) + u + edot, s;
+    }
+    i += dof;
+  }
+
+  dtau_dq.setZero();
+  dtau_dqdot.setZero();
+  for (int k = NB - 1; k >= 1; --k) {
+    const Composite& C = Ic[k];
+    // Rows of joint k against the columns of k and its ancestors: with P = Ic S, Q = Idotc S - S x*
+    // Hc, entries P.Psidd + Q.Psid and P.Gamma + Q.S.
+    for (int r = begin[k]; r < end[k]; ++r) {
+      const Twist Sr(S.col(r));
+      PQ[r] << C.I(Sr), C.Idot(Sr) - Sr.coadjoint(H[k]);
+      for (int jj = k; jj > 0; jj = pre[jj]) {
+        for (int e = begin[jj]; e < end[jj]; ++e) {
+          dtau_dq(r, e) = PQ[r].dot(PsiddPsid[e]);
+          dtau_dqdot(r, e) = PQ[r].dot(GammaS[e]);
+        }
+      }
+    }
+    if (varies[k]) {
+      const Wrench Fk = m._bodies[k]->T().itransform(F[k]);
+      for (int e = begin[k]; e < end[k]; ++e)
+        for (int r = begin[k]; r < end[k]; ++r)
+          dtau_dq(r, e) += dE[e].col(r - begin[k]).dot(Fk);
+    }
+    // Rows of k's ancestors against the columns of joint k.
+    if (pre[k] != 0) {
+      for (int e = begin[k]; e < end[k]; ++e) {
+        const Twist s(GammaS[e].template tail<6>()), psid(PsiddPsid[e].template tail<6>());
+        const Twist psidd(PsiddPsid[e].template head<6>());
+        const Wrench Xq(C.I(psidd) + C.Idot(psid) + psid.coadjoint(H[k]) +
+                        s.coadjoint(F[k]));
+        // Idotc s + s x* Hc = 2 Idotc s - Q.
+        const Wrench Xv(C.I(Twist(GammaS[e].template head<6>())) + 2 * C.Idot(s) - PQ[e].template tail<6>());
+        for (int an = pre[k]; an > 0; an = pre[an]) {
+          for (int r = begin[an]; r < end[an]; ++r) {
+            dtau_dq(r, e) = S.col(r).dot(Xq);
+            dtau_dqdot(r, e) = S.col(r).dot(Xv);
+          }
+        }
+      }
+    }
+    // A client's joint whose E depends on q: its z is unknown, and so are its columns of dtau/dq.
+    assert(secondOrderKnown[k] &&
+           "A client joint's motion subspace E depends on its coordinates: the derivatives with "
+           "respect to them need the second derivatives of E, which the joint contract does not "
+           "give.");
+    if (!secondOrderKnown[k])
+      dtau_dq.middleCols(begin[k], end[k] - begin[k])
+          .setConstant(std::numeric_limits<double>::quiet_NaN());
+    const int p = pre[k];
+    if (p == 0) continue;
+    Ic[p].add(C);
+    H[p] += H[k];
+    F[p] += F[k];
+  }
+}
+
+template <int N>
+void DynamicAnalysisXD<N>::FdynDerivatives(Model& m, const JointVec& tau, const Vector3D& gacc,
+                                           JointMat& dqddot_dq, JointMat& dqddot_dqdot,
+                                           JointMat& Minv) {
+  // Minv from the Cholesky factor of M (composite-rigid-body recursion), and qddot = Minv (tau - b)
+  // with the bias torques b = idyn(qdot, 0, gacc): cheaper than the articulated-body passes for
+  // Minv and qddot. A mass matrix without a clear positive pivot (a massless subtree) takes the
+  // articulated-body inverse, which handles it.
+  JointMat M;
+  if (_plainBodies(m))
+    _compositeMassMatrix<internal::RigidComposite>(m, M);
+  else
+    _compositeMassMatrix<internal::GeneralComposite>(m, M);
+  const Eigen::LLT<JointMat> cholesky(M);
+  const double pivotFloor = internal::kMasslessPivot * M.diagonal().maxCoeff();
+  if (cholesky.info() == Eigen::Success &&
+      (cholesky.matrixLLT().diagonal().array().square() > pivotFloor).all()) {
+    Minv = cholesky.solve(JointMat::Identity());
+    Minv.template triangularView<Eigen::StrictlyLower>() = Minv.transpose();
+  } else {
+    MassInverse(m, Minv);
+  }
+  const JointVec tau0 = m._tau;
+  m.idyn(m._qdot, JointVec::Zero(), gacc);
+  m._qddot.noalias() = Minv * (tau - m._tau);
+  m._tau = tau0;
+  JointMat dtau_dq, dtau_dqdot;
+  IdynDerivatives(m, m._qddot, gacc, dtau_dq, dtau_dqdot);
+  dqddot_dq.noalias() = -Minv * dtau_dq;
+  dqddot_dqdot.noalias() = -Minv * dtau_dqdot;
 }
 
 }  // namespace VexoSDK

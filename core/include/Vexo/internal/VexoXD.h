@@ -645,17 +645,17 @@ void VexoBaseXD<N>::_fdyn(const double* tau, bool floating, Twist& a0) {
   }
 }
 
+// The base moves as its joint does (a platform's own acceleration, as in idyn; zero for a rigid
+// base joint), gravity taken out.
 template <int N>
 void VexoBaseXD<N>::fdyn(const JointVec& tau, const Vector3D& gacc) {
-  _assertFixedBaseLayout();
-  Twist a0 = _gravityFreeBaseAcc(Twist(), this->_joints[0]->Tadj().R(), &gacc);
+  Twist a0 = _fixedBase(this->_qdot, this->_qddot, &gacc).Vdot;
   _fdyn(tau.data(), false, a0);
 }
 
 template <int N>
 void VexoBaseXD<N>::fdyn(const JointVec& tau) {
-  _assertFixedBaseLayout();
-  Twist a0;
+  Twist a0 = _fixedBase(this->_qdot, this->_qddot, nullptr).Vdot;
   _fdyn(tau.data(), false, a0);
 }
 
