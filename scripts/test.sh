@@ -5,6 +5,6 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/install-deps.sh test
 build=${ZORVIK_BUILD_DIR:-build}
-cmake -G Ninja -S . -B "$build" -DZORVIK_BUILD_TESTS=ON
+cmake -G Ninja -S . -B "$build" -DZORVIK_BUILD_TESTS=ON -DZORVIK_BUILD_PYTHON=ON
 cmake --build "$build" -j "$(nproc)"
 ctest --test-dir "$build" -j "$(nproc)" --output-on-failure --timeout 900

@@ -44,8 +44,9 @@ inline std::string shapeOf(const py::array& a) {
 // np.asarray(h); null with the Python error set when numpy cannot make an array of it.
 inline PyObject* toNumpy(py::handle h) {
   try {
-    static py::object asarray = py::module_::import("numpy").attr("asarray");
-    return asarray(h).release().ptr();
+    // Never released: a static Python object would be freed after the interpreter is gone.
+    static PyObject* asarray = py::object(py::module_::import("numpy").attr("asarray")).release().ptr();
+    return py::handle(asarray)(h).release().ptr();
   } catch (py::error_already_set& e) {
     e.restore();
     return nullptr;
@@ -98,9 +99,18 @@ inline Array asArray(py::handle h, const char* name, std::initializer_list<py::s
   return a;
 }
 
-// New C-order float64 arrays.
+// A new C-order float64 array, made by numpy's own constructor: the per-call results of the
+// single calls then cost no heap work beyond numpy's.
 inline py::array_t<double> newArray(std::initializer_list<py::ssize_t> shape) {
-  return py::array_t<double>(std::vector<py::ssize_t>(shape));
+  Py_intptr_t dims[3];
+  int nd = 0;
+  for (py::ssize_t d : shape) dims[nd++] = d;
+  auto& api = py::detail::npy_api::get();
+  PyObject* a = api.PyArray_NewFromDescr_(api.PyArray_Type_,
+                                          api.PyArray_DescrFromType_(py::detail::npy_api::NPY_DOUBLE_),
+                                          nd, dims, nullptr, nullptr, 0, nullptr);
+  if (!a) throw py::error_already_set();
+  return py::reinterpret_steal<py::array_t<double>>(a);
 }
 
 // A gain: a scalar for every axis, or one entry per axis.

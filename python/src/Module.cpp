@@ -10,6 +10,7 @@
 #include <ZorvikURDF/RobotDescription>
 
 #include <algorithm>
+#include <chrono>
 #include <exception>
 #include <mutex>
 #include <string>
@@ -241,7 +242,10 @@ const char* const kGravityNote =
 }  // namespace
 
 void bindRobot(py::module_& m) {
-  static py::exception<LoadError> loadError(m, "LoadError", PyExc_RuntimeError);
+  // Kept for the life of the process: a static Python object would be released after the
+  // interpreter has finalized.
+  static py::exception<LoadError>& loadError =
+      *new py::exception<LoadError>(m, "LoadError", PyExc_RuntimeError);
   loadError.doc() =
       "A robot description that cannot be read or turned into a model. The message is "
       "'<file>:<line>: <element>: <problem>'; the attributes file, line (1-based, 0 when the "
@@ -793,6 +797,39 @@ the state of the last update and never update themselves.
       "floating_base mounts the root link on a free-floating base whose pose and twist the "
       "client writes (base_pose, base_twist); strict turns the loader's warnings into errors. "
       "Raises zorvik.LoadError naming the file, line and element.");
+
+  // The C++ side of bench/python_overhead.py: the same interface calls timed in a loop, without
+  // Python in between.
+  m.def(
+      "_time_idyn",
+      [](PyRobot& r, py::handle qdot, py::handle qddot, py::handle gravity, long iterations) {
+        const int n = r.n();
+        const Array v = asArray(qdot, "qdot", {n}), a = asArray(qddot, "qddot", {n});
+        const Array g = asArray(gravity, "gravity", {3});
+        const auto start = std::chrono::steady_clock::now();
+        for (long i = 0; i < iterations; ++i) r.model->idyn(v.data(), a.data(), g.data(), nullptr);
+        const std::chrono::duration<double> elapsed = std::chrono::steady_clock::now() - start;
+        return elapsed.count() / static_cast<double>(iterations);
+      },
+      py::arg("robot"), py::arg("qdot"), py::arg("qddot"), py::arg("gravity"),
+      py::arg("iterations"), "Seconds per idyn call made from C++ (for the benchmark).");
+  m.def(
+      "_time_states_idyn",
+      [](PyRobot& r, py::handle Q, py::handle Qdot, py::handle Qddot, py::handle gravity) {
+        const BatchInputs in = batchInputs(r, Q, Qdot, Qddot, "Qddot", gravity, true);
+        const int n = r.n();
+        std::vector<double> tau(static_cast<std::size_t>(n));
+        const auto start = std::chrono::steady_clock::now();
+        for (py::ssize_t k = 0; k < in.K; ++k) {
+          setState(*r.model, in.Q.data(), in.Qdot.data(), k);
+          r.model->idyn(in.Qdot.data() + k * n, in.third.data() + k * n, in.gravity.data(), nullptr);
+          std::copy(r.model->tau(), r.model->tau() + n, tau.begin());
+        }
+        const std::chrono::duration<double> elapsed = std::chrono::steady_clock::now() - start;
+        return elapsed.count() / static_cast<double>(std::max<py::ssize_t>(in.K, 1));
+      },
+      py::arg("robot"), py::arg("Q"), py::arg("Qdot"), py::arg("Qddot"), py::arg("gravity"),
+      "Seconds per state of update() and idyn from C++ on one thread (for the benchmark).");
 
   py::class_<PyObserver>(m, "MomentumObserver", R"doc(
 Generalized-momentum observer of the external joint torques: the residual r follows tau_ext
