@@ -7,8 +7,6 @@
 #include <limits>
 #include <typeinfo>
 
-#include <Eigen/Cholesky>
-
 #include "DynamicsDerivatives.h"
 
 namespace ZorvikFoundation {
@@ -84,35 +82,60 @@ void DynamicAnalysisXD<N>::IdynDerivatives(Model& m, const JointVec& qddot, cons
     _idynDerivatives<internal::GeneralComposite>(m, qddot, gacc, dtau_dq, dtau_dqdot);
 }
 
-// M by the composite-rigid-body recursion in the reference frame: for coordinates r of joint k
-// and e of k or an ancestor, M(r, e) = M(e, r) = S_r . (Ic_k S_e) with the composite inertia Ic_k
-// of k's subtree; every other entry is zero.
+// M and the bias torques b = idyn(qdot, 0, gacc) in one pass out and one in, in the reference
+// frame: v_k = v_p + S qdot and a_k = a_p + v_p x S qdot + Ad_T Edot qdot (no joint acceleration),
+// the bodies' wrenches summed over subtrees into F_k, b_r = S_r . F_k, and M by the
+// composite-rigid-body recursion: for coordinates r of joint k and e of k or an ancestor,
+// M(r, e) = M(e, r) = S_r . (Ic_k S_e) with the composite inertia Ic_k of k's subtree; every other
+// entry is zero.
 template <int N>
 template <typename Composite>
-void DynamicAnalysisXD<N>::_compositeMassMatrix(const Model& m, JointMat& M) {
+void DynamicAnalysisXD<N>::_massAndBias(Model& m, const Vector3D& gacc, JointMat& M,
+                                        JointVec& bias) {
   enum { NB = Model::NUM_BODIES };
+  static const double zeros[6] = {0, 0, 0, 0, 0, 0};
+  const JointVec noAcceleration = JointVec::Zero();
+  const typename Model::BaseMotion base = m._fixedBase(m._qdot, noAcceleration, &gacc);
   const int* pre = m._topology._pre;
   std::array<Composite, NB> Ic;
+  typename Model::TwistArray v, a;
+  typename Model::WrenchArray F;
   typename Model::JointJac S;
   int begin[NB], end[NB];
+  const Body& b0 = *m._bodies[0];
+  v[0] = b0.T().transform(b0.V());
+  a[0] = b0.T().transform(base.Vdot);
   int i = 0;
   for (int k = 1; k < NB; ++k) {
-    const Joint& j = *m._joints[k];
+    Joint& j = *m._joints[k];
     const Body& b = *m._bodies[k];
+    const int p = pre[k];
     begin[k] = i;
     end[k] = i + j.dof();
-    for (int e = 0; e < j.dof(); ++e) S.col(i + e) = b.T().transform(Twist(j.E().col(e)));
+    v[k] = v[p];
+    a[k] = a[p] + b.T().transform(j.adjAcc(base.qdot + i, zeros));
+    for (int e = 0; e < j.dof(); ++e) {
+      const Twist s = b.T().transform(Twist(j.E().col(e)));
+      S.col(i + e) = s;
+      v[k] += s * base.qdot[i + e];
+      a[k] += v[p].adjoint(s) * base.qdot[i + e];
+    }
     Ic[k].setBody(b);
+    F[k] = Ic[k].wrench(b, v[k], a[k], Ic[k].I(v[k]));
     i = end[k];
   }
   M.setZero();
   for (int k = NB - 1; k >= 1; --k) {
     for (int r = begin[k]; r < end[k]; ++r) {
-      const Wrench P = Ic[k].I(Twist(S.col(r)));
+      const Twist Sr(S.col(r));
+      const Wrench P = Ic[k].I(Sr);
+      bias(r) = Sr.dot(F[k]);
       for (int jj = k; jj > 0; jj = pre[jj])
         for (int e = begin[jj]; e < end[jj]; ++e) M(e, r) = M(r, e) = P.dot(S.col(e));
     }
-    if (pre[k] != 0) Ic[pre[k]].add(Ic[k]);
+    if (pre[k] == 0) continue;
+    Ic[pre[k]].add(Ic[k]);
+    F[pre[k]] += F[k];
   }
 }
 
@@ -121,28 +144,26 @@ template <typename Composite>
 void DynamicAnalysisXD<N>::_idynDerivatives(Model& m, const JointVec& qddot, const Vector3D& gacc,
                                             JointMat& dtau_dq, JointMat& dtau_dqdot) {
   enum { NB = Model::NUM_BODIES };
-  typedef typename Model::JointJac JointJac;
   const typename Model::BaseMotion base = m._fixedBase(m._qdot, qddot, &gacc);
   const int* pre = m._topology._pre;
-  typename Model::TwistArray v, a, Vdot;
+  typename Model::TwistArray v, a;
   typename Model::WrenchArray F, H;
   std::array<Composite, NB> Ic;
-  // Per coordinate, in the reference frame: S and the column's Psid, Psidd, Gamma; dE (child
-  // frame) for the joints whose E depends on q.
-  // (Psidd, Psid) and (Gamma, S) of each column, (P, Q) of each row, side by side: each entry is
-  // one 12-term dot product.
+  // Per coordinate, in the reference frame: S, and (Psidd, Psid) and (Gamma, S) of its column and
+  // (P, Q) of its row side by side, so that each entry is one 12-term dot product; dE (child frame)
+  // for the joints whose E depends on q.
   typedef Eigen::Matrix<double, 12, 1> Vector12d;
   std::array<Vector12d, N> PsiddPsid, GammaS, PQ;
-  JointJac S;
+  typename Model::JointJac S;
   std::array<Matrix6d, N> dE;
   // Joint k's coordinates are [begin[k], end[k]).
   int begin[NB], end[NB];
   bool varies[NB], secondOrderKnown[NB];
+  static const double zeros[6] = {0, 0, 0, 0, 0, 0};
 
   const Body& b0 = *m._bodies[0];
-  Vdot[0] = base.Vdot;
   v[0] = b0.T().transform(b0.V());
-  a[0] = b0.T().transform(Vdot[0]);
+  a[0] = b0.T().transform(base.Vdot);
   int i = 0;
   for (int k = 1; k < NB; ++k) {
     Joint& j = *m._joints[k];
@@ -153,43 +174,44 @@ void DynamicAnalysisXD<N>::_idynDerivatives(Model& m, const JointVec& qddot, con
     const double* qdd = base.qddot + i;
     begin[k] = i;
     end[k] = i + dof;
-    // The body-frame pass of idyn, then its values in the reference frame.
-    Vdot[k] = j.adjAcc(qdot, qdd) + j.biasAcc(b.V());
-    internal::addITransformed(j.Tadj(), Vdot[p], Vdot[k], Vdot[k]);
-    Wrench f;
-    b.idyn(Vdot[k], f);
-    v[k] = T.transform(b.V());
-    a[k] = T.transform(Vdot[k]);
-    F[k] = T.transform(f);
-    Ic[k].setBody(b, v[k]);
-    H[k] = Ic[k].I(v[k]);
-
     Twist z[6];
     varies[k] = internal::jointDerivatives(j, m._q.data() + i, qdot, &dE[i], z, secondOrderKnown[k]);
+    // The recursion in the reference frame: v_k = v_p + S qdot, a_k = a_p + S qddot + v_k x S qdot
+    // + Ad_T Edot qdot, where v_k x S qdot = v_p x S qdot (a twist's bracket with itself is zero)
+    // and Edot = 0 for a joint whose E does not depend on q.
+    v[k] = v[p];
+    a[k] = a[p];
     for (int e = 0; e < dof; ++e) {
       const Twist s = T.transform(Twist(j.E().col(e)));
+      const Twist vps = v[p].adjoint(s);
       S.col(i + e) = s;
-      Twist u, w, edot;
-      if (varies[k]) {
+      v[k] += s * qdot[e];
+      a[k] += s * qdd[e] + vps * qdot[e];
+      if (!varies[k]) {
+        // u = w = z = 0 and, with one coordinate, v_k x s = v_p x s.
+        PsiddPsid[i + e] << a[p].adjoint(s) + v[p].adjoint(vps), vps;
+        GammaS[i + e] << (dof == 1 ? Twist(2 * vps) : Twist(vps + v[k].adjoint(s))), s;
+      }
+    }
+    if (varies[k]) {
+      a[k] += T.transform(j.adjAcc(qdot, zeros));
+      for (int e = 0; e < dof; ++e) {
+        const Twist s(S.col(i + e));
+        Twist u, w;
         for (int c = 0; c < dof; ++c) {
           u += dE[i + e].col(c) * qdot[c];
           w += dE[i + e].col(c) * qdd[c];
         }
         u = T.transform(u);
         w = T.transform(Twist(w + z[e]));
-        edot = T.transform(Twist(j.Edot().col(e)));
+        const Twist psid = v[p].adjoint(s) + u;
+        PsiddPsid[i + e] << a[p].adjoint(s) + v[p].adjoint(psid) + w + v[k].adjoint(u), psid;
+        GammaS[i + e] << psid + v[k].adjoint(s) + T.transform(Twist(j.Edot().col(e))), s;
       }
-      const Twist vps = v[p].adjoint(s);
-      if (!varies[k]) {
-        // u = w = z = 0 and, with one coordinate, v_k x s = v_p x s.
-        PsiddPsid[i + e] << a[p].adjoint(s) + v[p].adjoint(vps), vps;
-        GammaS[i + e] << (dof == 1 ? Twist(2 * vps) : Twist(vps + v[k].adjoint(s))), s;
-        continue;
-      }
-      const Twist psid = vps + u;
-      PsiddPsid[i + e] << a[p].adjoint(s) + v[p].adjoint(psid) + w + v[k].adjoint(u), psid;
-      GammaS[i + e] << vps + v[k].adjoint(s) + u + edot, s;
     }
+    Ic[k].setBody(b, v[k]);
+    H[k] = Ic[k].I(v[k]);
+    F[k] = Ic[k].wrench(b, v[k], a[k], H[k]);
     i += dof;
   }
 
@@ -252,32 +274,24 @@ template <int N>
 void DynamicAnalysisXD<N>::FdynDerivatives(Model& m, const JointVec& tau, const Vector3D& gacc,
                                            JointMat& dqddot_dq, JointMat& dqddot_dqdot,
                                            JointMat& Minv) {
-  // Minv from the Cholesky factor of M (composite-rigid-body recursion), and qddot = Minv (tau - b)
-  // with the bias torques b = idyn(qdot, 0, gacc): cheaper than the articulated-body passes for
-  // Minv and qddot. A mass matrix without a clear positive pivot (a massless subtree) takes the
-  // articulated-body inverse, which handles it.
+  // Minv from the Cholesky factor of M, and qddot = Minv (tau - b) with the bias torques
+  // b = idyn(qdot, 0, gacc), both from one composite-rigid-body pass: cheaper than the
+  // articulated-body passes for Minv and qddot. A mass matrix without a clear positive pivot (a
+  // massless subtree) takes the articulated-body inverse, which handles it.
   JointMat M;
+  JointVec bias;
   if (_plainBodies(m))
-    _compositeMassMatrix<internal::RigidComposite>(m, M);
+    _massAndBias<internal::RigidComposite>(m, gacc, M, bias);
   else
-    _compositeMassMatrix<internal::GeneralComposite>(m, M);
-  const Eigen::LLT<JointMat> cholesky(M);
-  const double pivotFloor = internal::kMasslessPivot * M.diagonal().maxCoeff();
-  if (cholesky.info() == Eigen::Success &&
-      (cholesky.matrixLLT().diagonal().array().square() > pivotFloor).all()) {
-    Minv = cholesky.solve(JointMat::Identity());
-    Minv.template triangularView<Eigen::StrictlyLower>() = Minv.transpose();
-  } else {
+    _massAndBias<internal::GeneralComposite>(m, gacc, M, bias);
+  if (!internal::choleskyInverse<N>(M, internal::kMasslessPivot * M.diagonal().maxCoeff(), Minv))
     MassInverse(m, Minv);
-  }
-  const JointVec tau0 = m._tau;
-  m.idyn(m._qdot, JointVec::Zero(), gacc);
-  m._qddot.noalias() = Minv * (tau - m._tau);
-  m._tau = tau0;
+  m._qddot.noalias() = Minv * (tau - bias);
   JointMat dtau_dq, dtau_dqdot;
   IdynDerivatives(m, m._qddot, gacc, dtau_dq, dtau_dqdot);
-  dqddot_dq.noalias() = -Minv * dtau_dq;
-  dqddot_dqdot.noalias() = -Minv * dtau_dqdot;
+  // Coefficient by coefficient: at these sizes the blocked matrix product costs more than it saves.
+  dqddot_dq = -Minv.lazyProduct(dtau_dq);
+  dqddot_dqdot = -Minv.lazyProduct(dtau_dqdot);
 }
 
 }  // namespace VexoSDK

@@ -15,6 +15,7 @@
 #ifndef VEXO_INTERNAL_DYNAMICSDERIVATIVES_
 #define VEXO_INTERNAL_DYNAMICSDERIVATIVES_
 
+#include <cmath>
 #include <typeinfo>
 
 #include "../../AMBS/Joint"
@@ -191,15 +192,16 @@ struct RigidComposite {
     K += o.K;
   }
   Wrench I(const Twist& x) const {
-    Wrench res;
-    res.f() = m * x.v() - h.cross(x.w());
-    res.n() = h.cross(x.v()) + J * x.w();
-    return res;
+    return Wrench(Vector3D(m * x.v() - h.cross(x.w())), Vector3D(h.cross(x.v()) + J * x.w()));
   }
   Wrench Idot(const Twist& x) const {
-    Wrench res;
-    res.f() = -g.cross(x.w());
-    res.n() = g.cross(x.v()) + K * x.w();
+    return Wrench(Vector3D(-g.cross(x.w())), Vector3D(g.cross(x.v()) + K * x.w()));
+  }
+  // The wrench the body needs for the spatial acceleration a at twist v (momentum Iv = I v), less
+  // its external wrench: I a + v x* I v - F_ext, in the reference frame.
+  Wrench wrench(const Body& b, const Twist& v, const Twist& a, const Wrench& Iv) const {
+    Wrench res(I(a) + v.coadjoint(Iv));
+    if (b.hasNonzeroWrench()) res -= b.T().transform(b.Fext());
     return res;
   }
 
@@ -245,7 +247,51 @@ struct GeneralComposite {
   }
   Wrench I(const Twist& x) const { return Wrench(IM * x); }
   Wrench Idot(const Twist& x) const { return Wrench(IdotM * x); }
+  // The body's own Newton-Euler wrench (Body::idyn: external wrench, added bias and inertia() as the
+  // body has them) for the spatial acceleration a, carried to the reference frame.
+  Wrench wrench(const Body& b, const Twist&, const Twist& a, const Wrench&) const {
+    Wrench f;
+    b.idyn(b.T().itransform(a), f);
+    return b.T().transform(f);
+  }
 };
+
+// The inverse of a symmetric positive definite n x n matrix A from its Cholesky factor A = L L^T:
+// A^-1 = L^-T L^-1, with L^-1 by forward substitution, written out coefficient by coefficient (at
+// these sizes the blocked solvers cost more than they save); the upper triangle is computed and
+// mirrored, so the result is exactly symmetric. Returns false, leaving Ainv unspecified, when a
+// pivot L(i, i)^2 is not above pivotFloor.
+template <int n>
+bool choleskyInverse(const Eigen::Matrix<double, n, n>& A, double pivotFloor,
+                     Eigen::Matrix<double, n, n>& Ainv) {
+  Eigen::Matrix<double, n, n> L, Linv;
+  for (int j = 0; j < n; ++j) {
+    double d = A(j, j);
+    for (int k = 0; k < j; ++k) d -= L(j, k) * L(j, k);
+    if (!(d > pivotFloor)) return false;
+    L(j, j) = std::sqrt(d);
+    for (int i = j + 1; i < n; ++i) {
+      double x = A(i, j);
+      for (int k = 0; k < j; ++k) x -= L(i, k) * L(j, k);
+      L(i, j) = x / L(j, j);
+    }
+  }
+  for (int j = 0; j < n; ++j) {
+    Linv(j, j) = 1 / L(j, j);
+    for (int i = j + 1; i < n; ++i) {
+      double x = 0;
+      for (int k = j; k < i; ++k) x -= L(i, k) * Linv(k, j);
+      Linv(i, j) = x / L(i, i);
+    }
+  }
+  for (int j = 0; j < n; ++j)
+    for (int i = 0; i <= j; ++i) {
+      double x = 0;
+      for (int k = j; k < n; ++k) x += Linv(k, i) * Linv(k, j);
+      Ainv(i, j) = Ainv(j, i) = x;
+    }
+  return true;
+}
 
 }  // namespace internal
 }  // namespace ZorvikFoundation
