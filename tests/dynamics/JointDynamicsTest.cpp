@@ -227,6 +227,33 @@ TYPED_TEST(JointDynamicsTest, WithoutBodyWrenchesTheMatricesAreThePlainColumnRec
   });
 }
 
+// A model made of another model's bodies and joints, with the column passes made callable.
+template <int N>
+class MassColumnsProbe : public VexoBaseXD<N> {
+ public:
+  using VexoBaseXD<N>::_massColumns;
+  explicit MassColumnsProbe(VexoBaseXD<N>& source) {
+    this->addJoint(0, source.joint(0));
+    for (int k = 0; k <= N; ++k) this->addBody(k, source.body(k));
+    for (int k = 1; k <= N; ++k) this->connect(source.parent(k), k, source.joint(k));
+  }
+};
+
+// Plain bodies on the library's joints take M from the composite-rigid-body recursion: the matrix
+// of the column passes to rounding, and exactly symmetric.
+TYPED_TEST(JointDynamicsTest, CompositeRigidBodyMassMatrixIsTheColumnPasses) {
+  constexpr int N = TypeParam::value;
+  typedef typename VexoBaseXD<N>::JointMat JointMat;
+  forEachRobot<N>(57, [](VexoBaseXD<N>& m, std::mt19937& rng) {
+    randomState<N>(m, rng);
+    const Matrices<N> d = jointDynamics<N>(m);
+    JointMat columns;
+    MassColumnsProbe<N>(m)._massColumns(columns);
+    EXPECT_MATRIX_NEAR(d.M, columns, 1e-13 * scale(columns));
+    EXPECT_MATRIX_EQ(d.M, JointMat(d.M.transpose()));
+  });
+}
+
 // JointDynamics leaves the model as it found it: _tau and _qdot, the body twists and the joints'
 // velocity state, so that idyn, Vdot(k) and the Jacobian derivatives right after the call give what
 // they gave right before; a second call gives the same matrices.

@@ -30,8 +30,12 @@ void DynamicAnalysisXD<N>::JointDynamics(Model& subsys, JointMat& M, JointMat& C
   subsys.tau() = tau;
   CoriolisMatrix(subsys, C);
   // Column k of M is M(q) e_k: the stationary pass (zero velocity, no wrenches) with acceleration
-  // e_k, idyn_momentum(e_k).
-  subsys._massColumns(M);
+  // e_k, idyn_momentum(e_k). For plain bodies on the library's own joints the composite-rigid-body
+  // recursion gives the same matrix in one pass.
+  if (_plainBodies(subsys) && _libraryJoints(subsys))
+    _compositeMass<internal::RigidComposite>(subsys, M, nullptr, nullptr);
+  else
+    subsys._massColumns(M);
 }
 
 template <int N>
@@ -74,6 +78,13 @@ bool DynamicAnalysisXD<N>::_plainBodies(const Model& m) {
 }
 
 template <int N>
+bool DynamicAnalysisXD<N>::_libraryJoints(const Model& m) {
+  for (int k = 1; k < Model::NUM_BODIES; ++k)
+    if (!internal::isLibraryJoint(*m._joints[k])) return false;
+  return true;
+}
+
+template <int N>
 void DynamicAnalysisXD<N>::IdynDerivatives(Model& m, const JointVec& qddot, const Vector3D& gacc,
                                            JointMat& dtau_dq, JointMat& dtau_dqdot) {
   if (_plainBodies(m))
@@ -82,20 +93,19 @@ void DynamicAnalysisXD<N>::IdynDerivatives(Model& m, const JointVec& qddot, cons
     _idynDerivatives<internal::GeneralComposite>(m, qddot, gacc, dtau_dq, dtau_dqdot);
 }
 
-// M and the bias torques b = idyn(qdot, 0, gacc) in one pass out and one in, in the reference
-// frame: v_k = v_p + S qdot and a_k = a_p + v_p x S qdot + Ad_T Edot qdot (no joint acceleration),
-// the bodies' wrenches summed over subtrees into F_k, b_r = S_r . F_k, and M by the
-// composite-rigid-body recursion: for coordinates r of joint k and e of k or an ancestor,
-// M(r, e) = M(e, r) = S_r . (Ic_k S_e) with the composite inertia Ic_k of k's subtree; every other
-// entry is zero.
+// M by the composite-rigid-body recursion in the reference frame: for coordinates r of joint k and
+// e of k or an ancestor, M(r, e) = M(e, r) = S_r . (Ic_k S_e) with the composite inertia Ic_k of
+// k's subtree; every other entry is zero. With bias, in the same passes, the bias torques
+// b = idyn(qdot, 0, gacc): v_k = v_p + S qdot and a_k = a_p + v_p x S qdot + Ad_T Edot qdot (no joint
+// acceleration), the bodies' wrenches summed over subtrees into F_k, b_r = S_r . F_k.
 template <int N>
 template <typename Composite>
-void DynamicAnalysisXD<N>::_massAndBias(Model& m, const Vector3D& gacc, JointMat& M,
-                                        JointVec& bias) {
+void DynamicAnalysisXD<N>::_compositeMass(Model& m, JointMat& M, const Vector3D* gacc,
+                                          JointVec* bias) {
   enum { NB = Model::NUM_BODIES };
   static const double zeros[6] = {0, 0, 0, 0, 0, 0};
   const JointVec noAcceleration = JointVec::Zero();
-  const typename Model::BaseMotion base = m._fixedBase(m._qdot, noAcceleration, &gacc);
+  const typename Model::BaseMotion base = m._fixedBase(m._qdot, noAcceleration, gacc);
   const int* pre = m._topology._pre;
   std::array<Composite, NB> Ic;
   typename Model::TwistArray v, a;
@@ -112,30 +122,30 @@ void DynamicAnalysisXD<N>::_massAndBias(Model& m, const Vector3D& gacc, JointMat
     const int p = pre[k];
     begin[k] = i;
     end[k] = i + j.dof();
-    v[k] = v[p];
-    a[k] = a[p] + b.T().transform(j.adjAcc(base.qdot + i, zeros));
-    for (int e = 0; e < j.dof(); ++e) {
-      const Twist s = b.T().transform(Twist(j.E().col(e)));
-      S.col(i + e) = s;
-      v[k] += s * base.qdot[i + e];
-      a[k] += v[p].adjoint(s) * base.qdot[i + e];
-    }
+    for (int e = 0; e < j.dof(); ++e) S.col(i + e) = b.T().transform(Twist(j.E().col(e)));
     Ic[k].setBody(b);
-    F[k] = Ic[k].wrench(b, v[k], a[k], Ic[k].I(v[k]));
     i = end[k];
+    if (!bias) continue;
+    v[k] = v[p];
+    a[k] = a[p] + b.T().transform(j.adjAcc(base.qdot + begin[k], zeros));
+    for (int e = begin[k]; e < end[k]; ++e) {
+      v[k] += S.col(e) * base.qdot[e];
+      a[k] += v[p].adjoint(Twist(S.col(e))) * base.qdot[e];
+    }
+    F[k] = Ic[k].wrench(b, v[k], a[k], Ic[k].I(v[k]));
   }
   M.setZero();
   for (int k = NB - 1; k >= 1; --k) {
     for (int r = begin[k]; r < end[k]; ++r) {
       const Twist Sr(S.col(r));
       const Wrench P = Ic[k].I(Sr);
-      bias(r) = Sr.dot(F[k]);
+      if (bias) (*bias)(r) = Sr.dot(F[k]);
       for (int jj = k; jj > 0; jj = pre[jj])
         for (int e = begin[jj]; e < end[jj]; ++e) M(e, r) = M(r, e) = P.dot(S.col(e));
     }
     if (pre[k] == 0) continue;
     Ic[pre[k]].add(Ic[k]);
-    F[pre[k]] += F[k];
+    if (bias) F[pre[k]] += F[k];
   }
 }
 
@@ -281,9 +291,9 @@ void DynamicAnalysisXD<N>::FdynDerivatives(Model& m, const JointVec& tau, const 
   JointMat M;
   JointVec bias;
   if (_plainBodies(m))
-    _massAndBias<internal::RigidComposite>(m, gacc, M, bias);
+    _compositeMass<internal::RigidComposite>(m, M, &gacc, &bias);
   else
-    _massAndBias<internal::GeneralComposite>(m, gacc, M, bias);
+    _compositeMass<internal::GeneralComposite>(m, M, &gacc, &bias);
   if (!internal::choleskyInverse<N>(M, internal::kMasslessPivot * M.diagonal().maxCoeff(), Minv))
     MassInverse(m, Minv);
   m._qddot.noalias() = Minv * (tau - bias);

@@ -113,16 +113,28 @@ class RightJacobianDerivatives {
 // and R(xi + h u) = R exp(h [Jr u]) + O(h^2), d R^T / d xi_e = -[Jr e] R^T; the bias is
 // Edot qdot = (-w x v, D_xidot Jr xidot) with v = R^T pdot and w = Jr xidot, so
 //   z_e = (-(D_e Jr xidot) x v + w x ((Jr e) x v),  D_e D_xidot Jr xidot).
+// Whether j is exactly one of the library's joint classes whose E does not depend on q.
+inline bool isConstantLibraryJoint(const Joint& j) {
+  const std::type_info& type = typeid(j);
+  return type == typeid(RevoluteJoint) || type == typeid(PrismaticJoint) ||
+         type == typeid(MDHRevoluteJoint) || type == typeid(MDHPrismaticJoint) ||
+         type == typeid(CylindricalJoint) || type == typeid(RigidJoint) ||
+         type == typeid(FloatingJoint);
+}
+
+// Whether j is exactly one of the library's joint classes (not a class derived from one).
+inline bool isLibraryJoint(const Joint& j) {
+  const std::type_info& type = typeid(j);
+  return isConstantLibraryJoint(j) || type == typeid(SphericalJoint) || type == typeid(FreeJoint);
+}
+
 inline bool jointDerivatives(Joint& j, const double* q, const double* qdot, Matrix6d* dE, Twist* z,
                              bool& secondOrderKnown) {
   typedef Eigen::Vector3d V3;
   const int dof = j.dof();
   const std::type_info& type = typeid(j);
   secondOrderKnown = true;
-  if (dof == 0 || type == typeid(RevoluteJoint) || type == typeid(PrismaticJoint) ||
-      type == typeid(MDHRevoluteJoint) || type == typeid(MDHPrismaticJoint) ||
-      type == typeid(CylindricalJoint))
-    return false;
+  if (dof == 0 || isConstantLibraryJoint(j)) return false;
   const bool spherical = type == typeid(SphericalJoint);
   if (spherical || type == typeid(FreeJoint)) {
     const int first = spherical ? 0 : 3;  // the rotation vector's coordinates
