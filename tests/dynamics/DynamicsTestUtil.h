@@ -127,14 +127,16 @@ typename VexoBaseXD<N>::JointMat massFromJacobians(const VexoBaseXD<N>& m) {
   return M;
 }
 
-// A model made of another model's bodies and joints, with the protected Jacobian-derivative refresh
-// made callable. Both models then share their bodies' and joints' state; use one at a time.
+// A model made of another model's bodies and joints, with protected recursions made callable (the
+// Jacobian-derivative refresh, the mass matrix's column passes). Both models then share their
+// bodies' and joints' state; use one at a time.
 template <int N>
-class JacobianProbe : public VexoBaseXD<N> {
+class ModelProbe : public VexoBaseXD<N> {
  public:
   using VexoBaseXD<N>::_updateJacobianFromBaseByVelocityReset;
+  using VexoBaseXD<N>::_massColumns;
 
-  explicit JacobianProbe(VexoBaseXD<N>& source) {
+  explicit ModelProbe(VexoBaseXD<N>& source) {
     this->addJoint(0, source.joint(0));
     for (int k = 0; k <= N; ++k) this->addBody(k, source.body(k));
     for (int k = 1; k <= N; ++k) this->connect(source.parent(k), k, source.joint(k));

@@ -155,7 +155,7 @@ TYPED_TEST(JacobianTest, VelocityResetRefreshMatchesTheFullUpdate) {
   constexpr int N = TypeParam::value;
   typedef typename VexoBaseXD<N>::JointJac JointJac;
   forEachRobot<N>(16, [](VexoBaseXD<N>& source, std::mt19937& rng) {
-    JacobianProbe<N> m(source);
+    ModelProbe<N> m(source);
     randomState<N>(m, rng);
     m.updateJacobian(false);
     JointJac J[N + 1], Jdot[N + 1];
@@ -205,7 +205,7 @@ TYPED_TEST(JacobianTest, PositionOnlyUpdateLeavesDerivativesAsTheyWere) {
 TYPED_TEST(JacobianTest, JacobianOperationsDoNotAllocate) {
   constexpr int N = TypeParam::value;
   RandomRobot<N> r(18, true);
-  JacobianProbe<N> m(r.model());
+  ModelProbe<N> m(r.model());
   randomState<N>(m, r.rng());
   m.qddot() = randomMatrix<N>(r.rng());
   EXPECT_NO_ALLOCATION(m.updateJacobian(false));

@@ -227,18 +227,6 @@ TYPED_TEST(JointDynamicsTest, WithoutBodyWrenchesTheMatricesAreThePlainColumnRec
   });
 }
 
-// A model made of another model's bodies and joints, with the column passes made callable.
-template <int N>
-class MassColumnsProbe : public VexoBaseXD<N> {
- public:
-  using VexoBaseXD<N>::_massColumns;
-  explicit MassColumnsProbe(VexoBaseXD<N>& source) {
-    this->addJoint(0, source.joint(0));
-    for (int k = 0; k <= N; ++k) this->addBody(k, source.body(k));
-    for (int k = 1; k <= N; ++k) this->connect(source.parent(k), k, source.joint(k));
-  }
-};
-
 // Plain bodies on the library's joints take M from the composite-rigid-body recursion: the matrix
 // of the column passes to rounding, and exactly symmetric.
 TYPED_TEST(JointDynamicsTest, CompositeRigidBodyMassMatrixIsTheColumnPasses) {
@@ -248,7 +236,7 @@ TYPED_TEST(JointDynamicsTest, CompositeRigidBodyMassMatrixIsTheColumnPasses) {
     randomState<N>(m, rng);
     const Matrices<N> d = jointDynamics<N>(m);
     JointMat columns;
-    MassColumnsProbe<N>(m)._massColumns(columns);
+    ModelProbe<N>(m)._massColumns(columns);
     EXPECT_MATRIX_NEAR(d.M, columns, 1e-13 * scale(columns));
     EXPECT_MATRIX_EQ(d.M, JointMat(d.M.transpose()));
   });

@@ -93,45 +93,67 @@ void DynamicAnalysisXD<N>::IdynDerivatives(Model& m, const JointVec& qddot, cons
     _idynDerivatives<internal::GeneralComposite>(m, qddot, gacc, dtau_dq, dtau_dqdot);
 }
 
+// The motion of body k in the reference frame from its parent p's, through joint k's world motion
+// subspace S = Ad_T E (its columns from coordinate i on, with v_p x S in Vps):
+//   v_k = v_p + S qdot,   a_k = a_p + S qddot + v_p x S qdot + Ad_T Edot qdot,
+// where v_p x S qdot = v_k x S qdot, a twist's bracket with itself being zero. The Edot term is
+// taken only for a joint whose E varies (for any other Edot = 0).
+template <int N>
+ZORVIK_ALWAYS_INLINE void DynamicAnalysisXD<N>::_referenceMotion(
+    const Model& m, int k, int i, const double* qdot, const double* qddot, bool varies,
+    JointJac& S, JointJac& Vps, TwistArray& v, TwistArray& a) {
+  static const double zeros[6] = {0, 0, 0, 0, 0, 0};
+  const Joint& j = *m._joints[k];
+  const HTransform& T = m._bodies[k]->T();
+  const int p = m._topology._pre[k];
+  v[k] = v[p];
+  a[k] = a[p];
+  for (int e = 0; e < j.dof(); ++e) {
+    const Twist s = T.transform(Twist(j.E().col(e)));
+    const Twist vps = v[p].adjoint(s);
+    S.col(i + e) = s;
+    Vps.col(i + e) = vps;
+    v[k] += s * qdot[e];
+    a[k] += s * qddot[e] + vps * qdot[e];
+  }
+  if (varies) a[k] += T.transform(j.adjAcc(qdot, zeros));
+}
+
 // M by the composite-rigid-body recursion in the reference frame: for coordinates r of joint k and
 // e of k or an ancestor, M(r, e) = M(e, r) = S_r . (Ic_k S_e) with the composite inertia Ic_k of
 // k's subtree; every other entry is zero. With bias, in the same passes, the bias torques
-// b = idyn(qdot, 0, gacc): v_k = v_p + S qdot and a_k = a_p + v_p x S qdot + Ad_T Edot qdot (no joint
-// acceleration), the bodies' wrenches summed over subtrees into F_k, b_r = S_r . F_k.
+// b = idyn(qdot, 0, gacc): the motion without joint accelerations, the bodies' wrenches summed over
+// subtrees into F_k, b_r = S_r . F_k.
 template <int N>
 template <typename Composite>
 void DynamicAnalysisXD<N>::_compositeMass(Model& m, JointMat& M, const Vector3D* gacc,
                                           JointVec* bias) {
   enum { NB = Model::NUM_BODIES };
-  static const double zeros[6] = {0, 0, 0, 0, 0, 0};
   const JointVec noAcceleration = JointVec::Zero();
   const typename Model::BaseMotion base = m._fixedBase(m._qdot, noAcceleration, gacc);
   const int* pre = m._topology._pre;
   std::array<Composite, NB> Ic;
   typename Model::TwistArray v, a;
   typename Model::WrenchArray F;
-  typename Model::JointJac S;
+  typename Model::JointJac S, Vps;
   int begin[NB], end[NB];
   const Body& b0 = *m._bodies[0];
   v[0] = b0.T().transform(b0.V());
   a[0] = b0.T().transform(base.Vdot);
   int i = 0;
   for (int k = 1; k < NB; ++k) {
-    Joint& j = *m._joints[k];
+    const Joint& j = *m._joints[k];
     const Body& b = *m._bodies[k];
-    const int p = pre[k];
     begin[k] = i;
     end[k] = i + j.dof();
-    for (int e = 0; e < j.dof(); ++e) S.col(i + e) = b.T().transform(Twist(j.E().col(e)));
     Ic[k].setBody(b);
     i = end[k];
-    if (!bias) continue;
-    v[k] = v[p];
-    a[k] = a[p] + b.T().transform(j.adjAcc(base.qdot + begin[k], zeros));
-    for (int e = begin[k]; e < end[k]; ++e) {
-      v[k] += S.col(e) * base.qdot[e];
-      a[k] += v[p].adjoint(Twist(S.col(e))) * base.qdot[e];
+    if (!bias) {
+      for (int e = 0; e < j.dof(); ++e) S.col(begin[k] + e) = b.T().transform(Twist(j.E().col(e)));
+      continue;
     }
+    _referenceMotion(m, k, begin[k], base.qdot + begin[k], base.qddot + begin[k],
+                     !internal::isConstantLibraryJoint(j), S, Vps, v, a);
     F[k] = Ic[k].wrench(b, v[k], a[k], Ic[k].I(v[k]));
   }
   M.setZero();
@@ -164,12 +186,11 @@ void DynamicAnalysisXD<N>::_idynDerivatives(Model& m, const JointVec& qddot, con
   // for the joints whose E depends on q.
   typedef Eigen::Matrix<double, 12, 1> Vector12d;
   std::array<Vector12d, N> PsiddPsid, GammaS, PQ;
-  typename Model::JointJac S;
+  typename Model::JointJac S, Vps;
   std::array<Matrix6d, N> dE;
   // Joint k's coordinates are [begin[k], end[k]).
   int begin[NB], end[NB];
   bool varies[NB], secondOrderKnown[NB];
-  static const double zeros[6] = {0, 0, 0, 0, 0, 0};
 
   const Body& b0 = *m._bodies[0];
   v[0] = b0.T().transform(b0.V());
@@ -185,26 +206,18 @@ void DynamicAnalysisXD<N>::_idynDerivatives(Model& m, const JointVec& qddot, con
     begin[k] = i;
     end[k] = i + dof;
     Twist z[6];
-    varies[k] = internal::jointDerivatives(j, m._q.data() + i, qdot, &dE[i], z, secondOrderKnown[k]);
-    // The recursion in the reference frame: v_k = v_p + S qdot, a_k = a_p + S qddot + v_k x S qdot
-    // + Ad_T Edot qdot, where v_k x S qdot = v_p x S qdot (a twist's bracket with itself is zero)
-    // and Edot = 0 for a joint whose E does not depend on q.
-    v[k] = v[p];
-    a[k] = a[p];
-    for (int e = 0; e < dof; ++e) {
-      const Twist s = T.transform(Twist(j.E().col(e)));
-      const Twist vps = v[p].adjoint(s);
-      S.col(i + e) = s;
-      v[k] += s * qdot[e];
-      a[k] += s * qdd[e] + vps * qdot[e];
-      if (!varies[k]) {
-        // u = w = z = 0 and, with one coordinate, v_k x s = v_p x s.
-        PsiddPsid[i + e] << a[p].adjoint(s) + v[p].adjoint(vps), vps;
-        GammaS[i + e] << (dof == 1 ? Twist(2 * vps) : Twist(vps + v[k].adjoint(s))), s;
+    varies[k] =
+        internal::jointDerivatives(j, m._q.data() + i, qdot, &dE[i], z, secondOrderKnown[k]);
+    _referenceMotion(m, k, i, qdot, qdd, varies[k], S, Vps, v, a);
+    if (!varies[k]) {
+      // u = w = z = 0, and v_k x s = v_p x s: the columns of a constant E commute (E's being the
+      // body Jacobian of the joint's motion at every q makes their brackets vanish).
+      for (int e = i; e < i + dof; ++e) {
+        const Twist s(S.col(e)), vps(Vps.col(e));
+        PsiddPsid[e] << a[p].adjoint(s) + v[p].adjoint(vps), vps;
+        GammaS[e] << 2 * vps, s;
       }
-    }
-    if (varies[k]) {
-      a[k] += T.transform(j.adjAcc(qdot, zeros));
+    } else {
       for (int e = 0; e < dof; ++e) {
         const Twist s(S.col(i + e));
         Twist u, w;
@@ -214,7 +227,7 @@ void DynamicAnalysisXD<N>::_idynDerivatives(Model& m, const JointVec& qddot, con
         }
         u = T.transform(u);
         w = T.transform(Twist(w + z[e]));
-        const Twist psid = v[p].adjoint(s) + u;
+        const Twist psid = Twist(Vps.col(i + e)) + u;
         PsiddPsid[i + e] << a[p].adjoint(s) + v[p].adjoint(psid) + w + v[k].adjoint(u), psid;
         GammaS[i + e] << psid + v[k].adjoint(s) + T.transform(Twist(j.Edot().col(e))), s;
       }
@@ -255,7 +268,8 @@ void DynamicAnalysisXD<N>::_idynDerivatives(Model& m, const JointVec& qddot, con
         const Wrench Xq(C.I(psidd) + C.Idot(psid) + psid.coadjoint(H[k]) +
                         s.coadjoint(F[k]));
         // Idotc s + s x* Hc = 2 Idotc s - Q.
-        const Wrench Xv(C.I(Twist(GammaS[e].template head<6>())) + 2 * C.Idot(s) - PQ[e].template tail<6>());
+        const Wrench Xv(C.I(Twist(GammaS[e].template head<6>())) + 2 * C.Idot(s) -
+                        PQ[e].template tail<6>());
         for (int an = pre[k]; an > 0; an = pre[an]) {
           for (int r = begin[an]; r < end[an]; ++r) {
             dtau_dq(r, e) = S.col(r).dot(Xq);

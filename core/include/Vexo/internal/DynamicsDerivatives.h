@@ -1,6 +1,6 @@
-// The local pieces of the dynamics derivatives (DynamicAnalysisXD::IdynDerivatives): how a joint's
-// motion subspace and bias change with its own coordinates, and the bodies' inertias and their rates
-// of change in the reference frame, summed over subtrees.
+// The local pieces of the dynamics derivatives (DynamicAnalysisXD::IdynDerivatives): how a
+// joint's motion subspace and bias change with its own coordinates, and the bodies' inertias and
+// their rates of change in the reference frame, summed over subtrees.
 //
 // Joints. For joint coordinates q and a coordinate e, the derivative needs
 //   dE_e = dE/dq_e                      (the first dof columns),
@@ -181,8 +181,8 @@ inline bool jointDerivatives(Joint& j, const double* q, const double* qdot, Matr
 // RigidComposite, for plain Bodies: rigid bodies' inertias keep their structure under sums,
 //   I = [[m 1, -[h]], [[h], J]],   Idot = [[0, -[g]], [[g], K]],
 // with the mass m, the first moment h = m c (c the centre of mass), the rotational inertia J about
-// the origin, and, as c moves with c' = v_o + w x c and the inertia about the centre of mass Jc with
-// Jc' = [w] Jc - Jc [w], g = m c' and K = J' = Jc' - m ([c'][c] + [c][c']), where
+// the origin, and, as c moves with c' = v_o + w x c and the inertia about the centre of mass Jc
+// with Jc' = [w] Jc - Jc [w], g = m c' and K = J' = Jc' - m ([c'][c] + [c][c']), where
 // [a][b] + [b][a] = a b^T + b a^T - 2 (a.b) 1. Ten and nine numbers, and their products with a
 // twist x = (x_v, x_w): I x = (m x_v - h x x_w, h x x_v + J x_w), Idot x = (-g x x_w,
 // g x x_v + K x_w).
@@ -259,8 +259,8 @@ struct GeneralComposite {
   }
   Wrench I(const Twist& x) const { return Wrench(IM * x); }
   Wrench Idot(const Twist& x) const { return Wrench(IdotM * x); }
-  // The body's own Newton-Euler wrench (Body::idyn: external wrench, added bias and inertia() as the
-  // body has them) for the spatial acceleration a, carried to the reference frame.
+  // The body's own Newton-Euler wrench (Body::idyn: external wrench, added bias and inertia() as
+  // the body has them) for the spatial acceleration a, carried to the reference frame.
   Wrench wrench(const Body& b, const Twist&, const Twist& a, const Wrench&) const {
     Wrench f;
     b.idyn(b.T().itransform(a), f);
