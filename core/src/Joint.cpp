@@ -1,6 +1,7 @@
 // The library's joints compiled once: the members of JointBase for each of them (declared
 // `extern template` in AMBS/Joint, so that clients do not compile them again) and their updates.
 #include "AMBS/Joint"
+#include "AMBS/internal/LibraryJoints.h"
 
 namespace ZorvikFoundation {
 
@@ -21,10 +22,7 @@ void RigidJoint::updateVelocity(const double*, const double*) {}
 template class JointBase<RevoluteJoint>;
 
 void RevoluteJoint::update(const double* q) {
-  const Eigen::Matrix3d Rq = internal::axisRotation(axis(), q[0]);
-  for (int c = 0; c < 3; ++c)
-    LieGroup::internal::_rotate(_Toffset.data(), Rq.data() + 3 * c, _Tadj.data() + 4 * c);
-  _Tadj.r() = _Toffset.r();
+  internal::revolutePose(_Toffset, _E.col(0).data() + 3, q[0], _Tadj);
 }
 
 void RevoluteJoint::updateVelocity(const double*, const double* qdot) {
@@ -34,9 +32,7 @@ void RevoluteJoint::updateVelocity(const double*, const double* qdot) {
 template class JointBase<PrismaticJoint>;
 
 void PrismaticJoint::update(const double* q) {
-  _Tadj.R() = _Toffset.R();
-  _Tadj.r() = _Toffset.r();
-  _Tadj.r().noalias() += _Toffset.R() * (q[0] * axis());
+  internal::prismaticPose(_Toffset, _E.col(0).data(), q[0], _Tadj);
 }
 
 void PrismaticJoint::updateVelocity(const double*, const double* qdot) {

@@ -18,24 +18,27 @@ namespace VexoSDK {
 // reference rate, are not part of it.
 template <int N>
 void DynamicAnalysisXD<N>::CoriolisMatrix(Model& subsys, JointMat& C) {
-  subsys._coriolisColumns(C);
+  if (subsys._libraryModel())
+    _compositeDynamics(subsys, nullptr, C, nullptr, nullptr);
+  else
+    subsys._coriolisColumns(C);
 }
 
 template <int N>
 void DynamicAnalysisXD<N>::JointDynamics(Model& subsys, JointMat& M, JointMat& C, JointVec& G,
                                          const Vector3D& gacc) {
+  if (subsys._libraryModel()) {
+    _compositeDynamics(subsys, &M, C, &G, &gacc);
+    return;
+  }
   const JointVec tau = subsys.tau();
   subsys.idyn_gravity(gacc);
   G = subsys.tau();
   subsys.tau() = tau;
   CoriolisMatrix(subsys, C);
   // Column k of M is M(q) e_k: the stationary pass (zero velocity, no wrenches) with acceleration
-  // e_k, idyn_momentum(e_k). For plain bodies on the library's own joints the composite-rigid-body
-  // recursion gives the same matrix in one pass.
-  if (_plainBodies(subsys) && _libraryJoints(subsys))
-    _compositeMass<internal::RigidComposite>(subsys, M, nullptr, nullptr);
-  else
-    subsys._massColumns(M);
+  // e_k, idyn_momentum(e_k).
+  subsys._massColumns(M);
 }
 
 template <int N>
@@ -73,14 +76,7 @@ void DynamicAnalysisXD<N>::MassInverse(Model& subsys, JointMat& Minv) {
 template <int N>
 bool DynamicAnalysisXD<N>::_plainBodies(const Model& m) {
   for (int k = 1; k < Model::NUM_BODIES; ++k)
-    if (typeid(*m._bodies[k]) != typeid(Body)) return false;
-  return true;
-}
-
-template <int N>
-bool DynamicAnalysisXD<N>::_libraryJoints(const Model& m) {
-  for (int k = 1; k < Model::NUM_BODIES; ++k)
-    if (!internal::isLibraryJoint(*m._joints[k])) return false;
+    if (!internal::isPlainBody(*m._bodies[k])) return false;
   return true;
 }
 
@@ -292,6 +288,129 @@ void DynamicAnalysisXD<N>::_idynDerivatives(Model& m, const JointVec& qddot, con
     H[p] += H[k];
     F[p] += F[k];
   }
+}
+
+// ---------------------------------------------------------------------------------------------
+// M, C and G of a model of plain bodies on the library's joints, in one pass out and one in over
+// subtree sums in the reference frame. With the reference-frame motion subspace S_i = Ad_T E_i of
+// coordinate i (T the pose of the body its joint carries) and its rate of change
+// Sdot_i = v x S_i + Ad_T Edot_i (v that body's reference-frame twist), body k's spatial Jacobian has
+// the columns S_i of the coordinates on its path to the base, and
+//   M = sum_k J_k^T I_k J_k,   C = sum_k J_k^T (I_k Jdot_k + v_k x* I_k J_k),
+// the second being the column passes' factor (body factor C_b(V) = M ad(V) - ad(V)^T M) carried
+// into the reference frame, where it loses its first term to Jdot. Both sums over the bodies below
+// the deeper of two coordinates collapse into that joint's subtree sums Ic (RigidComposite) and
+// Bc = sum v x* I (CoriolisComposite): for i of joint r and e of r or an ancestor of r,
+//   M(e, i) = M(i, e) = S_e . Ic_r S_i,
+//   C(e, i) = S_e . (Ic_r Sdot_i + Bc_r S_i),
+//   C(i, e) = (Ic_r S_i) . Sdot_e + (Bc_r^T S_i) . S_e      (e of a strict ancestor),
+// every other entry zero. G is idyn_gravity's: the base moves with -g (the reference frame is the
+// base joint's), every body with the spatial acceleration (-g, 0), so g_i = (Ic_r S_i) . (-g, 0).
+// M and G (and gacc) may be null: then only C.
+template <int N>
+void DynamicAnalysisXD<N>::_compositeDynamics(Model& m, JointMat* M, JointMat& C, JointVec* G,
+                                              const Vector3D* gacc) {
+  enum { NB = Model::NUM_BODIES };
+  m._assertFixedBaseLayout();
+  const int* pre = m._topology._pre;
+  std::array<internal::RigidComposite, NB> Ic;
+  std::array<internal::CoriolisComposite, NB> Bc;
+  JointJac S, Sdot;
+  int begin[NB], end[NB];
+  int i = 0;
+  for (int k = 1; k < NB; ++k) {
+    const Joint& j = *m._joints[k];
+    const Body& b = *m._bodies[k];
+    const HTransform& T = b.T();
+    const Twist v = T.transform(b.V());
+    begin[k] = i;
+    end[k] = i + j.dof();
+    for (int e = 0; e < j.dof(); ++e, ++i) {
+      const Twist s = T.transform(Twist(j.E().col(e)));
+      S.col(i) = s;
+      Sdot.col(i) = v.adjoint(s);
+      if (!internal::hasConstantMotionSubspace(j.type()))
+        Sdot.col(i) += T.transform(Twist(j.Edot().col(e)));
+    }
+    Ic[k].setBody(b);
+    Bc[k].setBody(Ic[k], v);
+  }
+  const Twist gravity = G ? Twist(-*gacc, Vector3D::Zero()) : Twist();
+  if (M) M->setZero();
+  if (G) G->setZero();
+  C.setZero();
+  for (int k = NB - 1; k >= 1; --k) {
+    for (int r = begin[k]; r < end[k]; ++r) {
+      const Twist Sr(S.col(r)), Sdotr(Sdot.col(r));
+      const Wrench P = Ic[k].I(Sr), Psi(Ic[k].I(Sdotr) + Bc[k].times(Sr));
+      const Twist Q = Bc[k].transposeTimes(Wrench(Sr));
+      if (G) (*G)(r) = P.dot(gravity);
+      for (int a = k; a > 0; a = pre[a]) {
+        for (int e = begin[a]; e < end[a]; ++e) {
+          if (M) (*M)(e, r) = (*M)(r, e) = P.dot(S.col(e));
+          C(e, r) = Psi.dot(S.col(e));
+          if (a != k) C(r, e) = P.dot(Sdot.col(e)) + Q.dot(S.col(e));
+        }
+      }
+    }
+    if (pre[k] == 0) continue;
+    Ic[pre[k]].add(Ic[k]);
+    Bc[pre[k]].add(Bc[k]);
+  }
+}
+
+// The momentum p = M qdot, C^T qdot and the gravity torques g of a model of plain bodies on the
+// library's joints, O(N), in the body frames. With body k's twist U_k = J_k qdot of the rates
+// alone and its stored twist V_k, the reference-frame form of C above gives
+//   (C^T qdot)_i = sum over k below i of U_k . (I_k Sdot_i + v_k x* I_k S_i)
+//                = Sdot_i . sum I_k U_k + S_i . sum I_k (U_k x V_k),
+// the second sum zero when V = U (a base at rest). In the frame of the body j that coordinate i
+// moves, Sdot_i is V_j x E_i + Edot_i; the sums over j's subtree are carried there like the
+// wrenches of the inverse dynamics: H_j (momentum), Y_j (the bracket term), F_j (gravity, the base
+// accelerating with -g). Then p_i = E_i . H_j, (C^T qdot)_i = (V_j x E_i + Edot_i) . H_j + E_i . Y_j
+// and g_i = E_i . F_j. Any other model: false, nothing computed.
+template <int N>
+bool DynamicAnalysisXD<N>::_observerTerms(Model& m, const Vector3D* gacc, JointVec& p,
+                                          JointVec& CTqdot, JointVec& G) {
+  enum { NB = Model::NUM_BODIES };
+  typedef internal::LibraryOps Ops;
+  if (!m._libraryModel()) return false;
+  m._assertFixedBaseLayout();
+  const int* pre = m._topology._pre;
+  TwistArray U, A;
+  typename Model::WrenchArray H, Y, F;
+  const double* qdot = m._qdot.data();
+  U[0].setZero();
+  A[0] = m._gravityFreeBaseAcc(Twist(), m._joints[0]->Tadj().R(), gacc);
+  int i = 0;
+  for (int k = 1; k < NB; ++k) {
+    const Joint& j = *m._joints[k];
+    const Body& b = *m._bodies[k];
+    internal::addITransformed(j.Tadj(), U[pre[k]], Ops::adjTwist(j, qdot + i), U[k]);
+    A[k] = j.Tadj().itransform(A[pre[k]]);
+    H[k] = Ops::momentum(b, U[k]);
+    Y[k] = Ops::momentum(b, U[k].adjoint(b.V()));
+    F[k] = Ops::momentum(b, A[k]);
+    i += j.dof();
+  }
+  for (int k = NB - 1; k >= 1; --k) {
+    const Joint& j = *m._joints[k];
+    const Twist& V = m._bodies[k]->V();
+    i -= j.dof();
+    for (int e = 0; e < j.dof(); ++e) {
+      const Twist Ee(j.E().col(e));
+      Twist Sdot = V.adjoint(Ee);
+      if (!internal::hasConstantMotionSubspace(j.type())) Sdot += j.Edot().col(e);
+      p(i + e) = Ee.dot(H[k]);
+      CTqdot(i + e) = Sdot.dot(H[k]) + Ee.dot(Y[k]);
+      G(i + e) = Ee.dot(F[k]);
+    }
+    if (pre[k] == 0) continue;
+    internal::addTransformed(j.Tadj(), H[k], H[pre[k]]);
+    internal::addTransformed(j.Tadj(), Y[k], Y[pre[k]]);
+    internal::addTransformed(j.Tadj(), F[k], F[pre[k]]);
+  }
+  return true;
 }
 
 template <int N>

@@ -18,7 +18,7 @@
 #include <cmath>
 #include <typeinfo>
 
-#include "../../AMBS/Joint"
+#include "../../AMBS/internal/LibraryJoints.h"
 #include "ArticulatedBody.h"
 
 namespace ZorvikFoundation {
@@ -115,28 +115,17 @@ class RightJacobianDerivatives {
 //   z_e = (-(D_e Jr xidot) x v + w x ((Jr e) x v),  D_e D_xidot Jr xidot).
 // Whether j is exactly one of the library's joint classes whose E does not depend on q.
 inline bool isConstantLibraryJoint(const Joint& j) {
-  const std::type_info& type = typeid(j);
-  return type == typeid(RevoluteJoint) || type == typeid(PrismaticJoint) ||
-         type == typeid(MDHRevoluteJoint) || type == typeid(MDHPrismaticJoint) ||
-         type == typeid(CylindricalJoint) || type == typeid(RigidJoint) ||
-         type == typeid(FloatingJoint);
-}
-
-// Whether j is exactly one of the library's joint classes (not a class derived from one).
-inline bool isLibraryJoint(const Joint& j) {
-  const std::type_info& type = typeid(j);
-  return isConstantLibraryJoint(j) || type == typeid(SphericalJoint) || type == typeid(FreeJoint);
+  return isLibraryJointClass(j) && hasConstantMotionSubspace(j.type());
 }
 
 inline bool jointDerivatives(Joint& j, const double* q, const double* qdot, Matrix6d* dE, Twist* z,
                              bool& secondOrderKnown) {
   typedef Eigen::Vector3d V3;
   const int dof = j.dof();
-  const std::type_info& type = typeid(j);
   secondOrderKnown = true;
   if (dof == 0 || isConstantLibraryJoint(j)) return false;
-  const bool spherical = type == typeid(SphericalJoint);
-  if (spherical || type == typeid(FreeJoint)) {
+  const bool spherical = j.type() == SPHERICAL;
+  if (isLibraryJointClass(j) && (spherical || j.type() == FREE)) {
     const int first = spherical ? 0 : 3;  // the rotation vector's coordinates
     const V3 xi(q + first), xidot(qdot + first);
     const RightJacobianDerivatives dJr(xi);
@@ -233,6 +222,51 @@ struct RigidComposite {
     g = m * cdot;
     K = WJ + WJ.transpose() - m * (ccdot + ccdot.transpose());
     K.diagonal().array() += 2 * m * c.dot(cdot);
+  }
+};
+
+// The Coriolis factor of the joint-space dynamics in the reference frame. With the reference-frame
+// twist v of a body and its inertia I (as in RigidComposite), the factor whose torques are
+//   C = sum over bodies of J^T (I Jdot + v x* I J)
+// (J the body's spatial Jacobian, Jdot its rate of change) needs v x* I summed over subtrees. With
+// v = (u, w) and I = [[m 1, -[h]], [[h], J]],
+//   v x* I = [[m [w], -[w][h]], [m [u] + [w][h], -[u][h] + [w] J]],
+// kept as a = sum m w, b = sum m u, X = sum [w][h], Y = sum (-[u][h] + [w] J), with
+// [w][h] = h w^T - (w.h) 1. Its products with a twist x = (x_v, x_w) and, transposed, a wrench
+// y = (y_f, y_n):
+//   B x   = (a x x_v - X x_w,  b x x_v + X x_v + Y x_w),
+//   B^T y = (y_f x a + y_n x b + X^T y_n,  Y^T y_n - X^T y_f).
+struct CoriolisComposite {
+  typedef Eigen::Matrix3d M3;
+  typedef Eigen::Vector3d V3;
+  V3 a, b;
+  M3 X, Y;
+
+  // One body, of inertia I (RigidComposite::setBody) and reference-frame twist v.
+  void setBody(const RigidComposite& I, const Twist& v) {
+    const V3 u = v.v(), w = v.w();
+    a = I.m * w;
+    b = I.m * u;
+    X.noalias() = I.h * w.transpose();
+    X.diagonal().array() -= w.dot(I.h);
+    Y.noalias() = -I.h * u.transpose();
+    Y.diagonal().array() += u.dot(I.h);
+    for (int c = 0; c < 3; ++c) Y.col(c) += w.cross(I.J.col(c));
+  }
+  void add(const CoriolisComposite& o) {
+    a += o.a;
+    b += o.b;
+    X += o.X;
+    Y += o.Y;
+  }
+  Wrench times(const Twist& x) const {
+    const V3 xv = x.v(), xw = x.w();
+    return Wrench(V3(a.cross(xv) - X * xw), V3(b.cross(xv) + X * xv + Y * xw));
+  }
+  Twist transposeTimes(const Wrench& y) const {
+    const V3 yf = y.f(), yn = y.n();
+    return Twist(V3(yf.cross(a) + yn.cross(b) + X.transpose() * yn),
+                 V3(Y.transpose() * yn - X.transpose() * yf));
   }
 };
 

@@ -22,16 +22,29 @@ void MomentumObserverXD<N>::setGain(const JointVec& L) {
   _L = L.array() / (1.0 + _h * L.array());
 }
 
+// For plain bodies on the library's joints p = M qdot, C^T qdot and g come from one O(N) pass each
+// way (DynamicAnalysisXD); otherwise _step takes them from idyn_momentum(qdot) and the Coriolis
+// matrix's column passes, and g from idyn_gravity.
 template <int N>
 void MomentumObserverXD<N>::estimate(Model& subsys, JointVec& tau_ext, const Vector3D& gacc) {
+  JointVec p, CTqdot, G;
+  if (DynamicAnalysisXD<N>::_observerTerms(subsys, &gacc, p, CTqdot, G)) {
+    _integrate(tau_ext, p, CTqdot + subsys.tau() - G);
+    return;
+  }
   const JointVec tau = subsys.tau();
   subsys.idyn_gravity(gacc);
-  const JointVec G = subsys.tau();
+  G = subsys.tau();
   _step(subsys, tau_ext, tau, G);
 }
 
 template <int N>
 void MomentumObserverXD<N>::estimate(Model& subsys, JointVec& tau_ext) {
+  JointVec p, CTqdot, G;
+  if (DynamicAnalysisXD<N>::_observerTerms(subsys, nullptr, p, CTqdot, G)) {
+    _integrate(tau_ext, p, CTqdot + subsys.tau());
+    return;
+  }
   const JointVec tau = subsys.tau();
   _step(subsys, tau_ext, tau, JointVec::Zero());
 }
@@ -43,11 +56,15 @@ void MomentumObserverXD<N>::_step(Model& subsys, JointVec& tau_ext, const JointV
   const JointVec p = subsys.tau();
   JointMat C;
   DynamicAnalysisXD<N>::CoriolisMatrix(subsys, C);
-  const JointVec s = C.transpose() * subsys.qdot() + tau - G;
+  _integrate(tau_ext, p, C.transpose() * subsys.qdot() + tau - G);
+  subsys.tau() = tau;
+}
+
+template <int N>
+void MomentumObserverXD<N>::_integrate(JointVec& tau_ext, const JointVec& p, const JointVec& s) {
   _r += _h * s;
   tau_ext = _L.cwiseProduct(p - _r - _p0);
   _r += _h * tau_ext;
-  subsys.tau() = tau;
 }
 
 }  // namespace VexoSDK

@@ -10,6 +10,7 @@
 #include <cassert>
 
 #include "ArticulatedBody.h"
+#include "RecursionOps.h"
 
 namespace ZorvikFoundation {
 namespace internal {
@@ -102,6 +103,27 @@ void VexoBaseXD<N>::_assertFloatingBase() const {
 }
 
 // ---------------------------------------------------------------------------------------------
+// Which operations the passes take (internal/RecursionOps.h), chosen at each call: a client may
+// register other bodies and joints at any time. Kinematics needs library joints; dynamics also
+// plain bodies. A missing joint (a floating base's) does not count against either.
+
+template <int N>
+bool VexoBaseXD<N>::_libraryJoints() const {
+  for (int k = 0; k < NUM_BODIES; ++k) {
+    const Joint* j = this->_joints[k];
+    if (j && !internal::isLibraryJointClass(*j)) return false;
+  }
+  return true;
+}
+
+template <int N>
+bool VexoBaseXD<N>::_libraryModel() const {
+  for (int k = 0; k < NUM_BODIES; ++k)
+    if (!internal::isPlainBody(*this->_bodies[k])) return false;
+  return _libraryJoints();
+}
+
+// ---------------------------------------------------------------------------------------------
 // Forward kinematics
 
 template <int N>
@@ -111,44 +133,33 @@ void VexoBaseXD<N>::update(bool pos_only) {
   Joint& j = *this->_joints[0];
   const double* q = this->_q.data();
   const double* qdot = this->_qdot.data();
+  const bool library = _libraryJoints();
   if (!pos_only) {
     j.update(q, qdot);
     b.T() = j.Tadj();
     b.V() = j.Vadj();
-    _updateFromBase(q + j.dof(), qdot + j.dof());
+    if (library)
+      _kinematicsPass<internal::LibraryOps, true, true>(q + j.dof(), qdot + j.dof());
+    else
+      _updateFromBase(q + j.dof(), qdot + j.dof());
   } else {
     j.update(q);
     b.T() = j.Tadj();
-    _updateFromBase(q + j.dof());
+    if (library)
+      _kinematicsPass<internal::LibraryOps, true, false>(q + j.dof(), nullptr);
+    else
+      _updateFromBase(q + j.dof());
   }
 }
 
-// T_k = T_p Tadj_k, V_k = Ad(Tadj_k^-1) V_p + Vadj_k, parents first.
 template <int N>
 void VexoBaseXD<N>::_updateFromBase(const double* q, const double* qdot) {
-  int i = 0;
-  for (int k = 1; k < NUM_BODIES; ++k) {
-    Body& b = *this->_bodies[k];
-    Joint& j = *this->_joints[k];
-    const Body& p = *this->_bodies[this->_topology._pre[k]];
-    j.update(q + i, qdot + i);
-    b.T() = p.T().cascade(j.Tadj());
-    internal::addITransformed(j.Tadj(), p.V(), j.Vadj(), b.V());
-    i += j.dof();
-  }
+  _kinematicsPass<internal::ContractOps, true, true>(q, qdot);
 }
 
 template <int N>
 void VexoBaseXD<N>::_updateFromBase(const double* q) {
-  int i = 0;
-  for (int k = 1; k < NUM_BODIES; ++k) {
-    Body& b = *this->_bodies[k];
-    Joint& j = *this->_joints[k];
-    const Body& p = *this->_bodies[this->_topology._pre[k]];
-    j.update(q + i);
-    b.T() = p.T().cascade(j.Tadj());
-    i += j.dof();
-  }
+  _kinematicsPass<internal::ContractOps, true, false>(q, nullptr);
 }
 
 template <int N>
@@ -159,17 +170,35 @@ void VexoBaseXD<N>::updateVelocity() {
   const double* qdot = this->_qdot.data();
   j.updateVelocity(q, qdot);
   b.V() = j.Vadj();
-  _updateVelocityFromBase(q + j.dof(), qdot + j.dof());
+  if (_libraryJoints())
+    _kinematicsPass<internal::LibraryOps, false, true>(q + j.dof(), qdot + j.dof());
+  else
+    _updateVelocityFromBase(q + j.dof(), qdot + j.dof());
 }
 
 template <int N>
 void VexoBaseXD<N>::_updateVelocityFromBase(const double* q, const double* qdot) {
+  _kinematicsPass<internal::ContractOps, false, true>(q, qdot);
+}
+
+// Parents first, with the poses (Poses) and the twists (Twists):
+//   T_k = T_p Tadj_k,   V_k = Ad(Tadj_k^-1) V_p + Vadj_k.
+template <int N>
+template <typename Ops, bool Poses, bool Twists>
+void VexoBaseXD<N>::_kinematicsPass(const double* q, const double* qdot) {
   int i = 0;
   for (int k = 1; k < NUM_BODIES; ++k) {
+    Body& b = *this->_bodies[k];
     Joint& j = *this->_joints[k];
     const Body& p = *this->_bodies[this->_topology._pre[k]];
-    j.updateVelocity(q + i, qdot + i);
-    internal::addITransformed(j.Tadj(), p.V(), j.Vadj(), this->_bodies[k]->V());
+    if (Poses && Twists)
+      Ops::update(j, q + i, qdot + i);
+    else if (Poses)
+      Ops::update(j, q + i);
+    else
+      Ops::updateVelocity(j, q + i, qdot + i);
+    if (Poses) b.T() = p.T().cascade(j.Tadj());
+    if (Twists) internal::addITransformed(j.Tadj(), p.V(), j.Vadj(), b.V());
     i += j.dof();
   }
 }
@@ -297,28 +326,47 @@ typename VexoBaseXD<N>::BaseMotion VexoBaseXD<N>::_floatingBase(const Twist& Vdo
                     qddot_.data()};
 }
 
+// f(Ops()) with the operations this model allows for dynamics.
+template <int N>
+template <typename F>
+ZORVIK_ALWAYS_INLINE void VexoBaseXD<N>::_withDynamicsOps(F f) const {
+  if (_libraryModel())
+    f(internal::LibraryOps());
+  else
+    f(internal::ContractOps());
+}
+
 template <int N>
 void VexoBaseXD<N>::_idyn(const BaseMotion& base) {
-  WrenchArray F;
-  this->_bodies[0]->idyn(base.Vdot, F[0]);
-  _propagateAccFromBase(base.Vdot, base.qdot, base.qddot, F);
-  _propagateWrenchToBase(F, this->_tau.data());
+  _withDynamicsOps([&](auto ops) {
+    typedef decltype(ops) Ops;
+    WrenchArray F;
+    Ops::idyn(*this->_bodies[0], base.Vdot, F[0]);
+    this->template _accelerationPass<Ops>(base.Vdot, base.qdot, base.qddot, F);
+    this->template _wrenchPass<Ops>(F, this->_tau.data());
+  });
 }
 
 template <int N>
 void VexoBaseXD<N>::_idynPassive(const Twist& V0, const BaseMotion& base) {
-  WrenchArray F;
-  this->_bodies[0]->idyn_passive(V0, base.Vdot, F[0]);
-  _propagateAccFromBase_passive(V0, base.Vdot, base.qdot, base.qddot, F);
-  _propagateWrenchToBase(F, this->_tau.data());
+  _withDynamicsOps([&](auto ops) {
+    typedef decltype(ops) Ops;
+    WrenchArray F;
+    Ops::idyn_passive(*this->_bodies[0], V0, base.Vdot, F[0]);
+    this->template _passivePass<Ops>(V0, base.Vdot, base.qdot, base.qddot, F);
+    this->template _wrenchPass<Ops>(F, this->_tau.data());
+  });
 }
 
 template <int N>
 void VexoBaseXD<N>::_idynMomentum(const Twist& Vdot0, const double* qddot) {
-  WrenchArray F;
-  F[0] = this->_bodies[0]->momentum(Vdot0);
-  _propagateAccFromBase_stationary(Vdot0, qddot, F);
-  _propagateWrenchToBase(F, this->_tau.data());
+  _withDynamicsOps([&](auto ops) {
+    typedef decltype(ops) Ops;
+    WrenchArray F;
+    F[0] = Ops::momentum(*this->_bodies[0], Vdot0);
+    this->template _stationaryPass<Ops>(Vdot0, qddot, F);
+    this->template _wrenchPass<Ops>(F, this->_tau.data());
+  });
 }
 
 template <int N>
@@ -374,10 +422,13 @@ template <int N>
 void VexoBaseXD<N>::idyn_gravity(const Vector3D& gacc) {
   _assertFixedBaseLayout();
   const Twist Vdot0 = _gravityFreeBaseAcc(Twist(), this->_joints[0]->Tadj().R(), &gacc);
-  WrenchArray F;
-  F[0] = this->_bodies[0]->momentum(Vdot0);
-  _propagateGravAccFromBase(Vdot0, F);
-  _propagateWrenchToBase(F, this->_tau.data());
+  _withDynamicsOps([&](auto ops) {
+    typedef decltype(ops) Ops;
+    WrenchArray F;
+    F[0] = Ops::momentum(*this->_bodies[0], Vdot0);
+    this->template _gravityPass<Ops>(Vdot0, F);
+    this->template _wrenchPass<Ops>(F, this->_tau.data());
+  });
 }
 
 template <int N>
@@ -393,47 +444,82 @@ void VexoBaseXD<N>::idyn_momentum(const Twist& Vdot, const JointVec& qddot_) {
   _idynMomentum(Vdot, qddot_.data());
 }
 
-// Vdot_k = adjAcc_k + biasAcc_k(V_k) + Ad(Tadj_k^-1) Vdot_p; F_k = M_k Vdot_k + bias_k.
+// The passes of the idyn family, each written once over Ops; the protected members take the
+// contract's operations, for any joint and body.
+
 template <int N>
 void VexoBaseXD<N>::_propagateAccFromBase(const Twist& Vdot0, const double* qdot,
                                           const double* qddot, WrenchArray& F) const {
+  _accelerationPass<internal::ContractOps>(Vdot0, qdot, qddot, F);
+}
+
+template <int N>
+void VexoBaseXD<N>::_propagateAccFromBase_stationary(const Twist& Vdot0, const double* qddot,
+                                                     WrenchArray& F) const {
+  _stationaryPass<internal::ContractOps>(Vdot0, qddot, F);
+}
+
+template <int N>
+void VexoBaseXD<N>::_propagateGravAccFromBase(const Twist& Vdot0, WrenchArray& F) const {
+  _gravityPass<internal::ContractOps>(Vdot0, F);
+}
+
+template <int N>
+void VexoBaseXD<N>::_propagateAccFromBase_passive(const Twist& V0, const Twist& Vdot0,
+                                                  const double* qdot, const double* qddot,
+                                                  WrenchArray& F) const {
+  _passivePass<internal::ContractOps>(V0, Vdot0, qdot, qddot, F);
+}
+
+template <int N>
+void VexoBaseXD<N>::_propagateWrenchToBase(WrenchArray& F, double* torque) const {
+  _wrenchPass<internal::ContractOps>(F, torque);
+}
+
+// Vdot_k = adjAcc_k + biasAcc_k(V_k) + Ad(Tadj_k^-1) Vdot_p; F_k = M_k Vdot_k + bias_k.
+template <int N>
+template <typename Ops>
+void VexoBaseXD<N>::_accelerationPass(const Twist& Vdot0, const double* qdot,
+                                      const double* qddot, WrenchArray& F) const {
   TwistArray Vdot;
   Vdot[0] = Vdot0;
   int i = 0;
   for (int k = 1; k < NUM_BODIES; ++k) {
     const Joint& j = *this->_joints[k];
     const Body& b = *this->_bodies[k];
-    Vdot[k] = j.adjAcc(qdot + i, qddot + i) + j.biasAcc(b.V());
+    Vdot[k] = Ops::adjAcc(j, qdot + i, qddot + i) + Ops::biasAcc(j, b.V());
     internal::addITransformed(j.Tadj(), Vdot[this->_topology._pre[k]], Vdot[k], Vdot[k]);
-    b.idyn(Vdot[k], F[k]);
+    Ops::idyn(b, Vdot[k], F[k]);
     i += j.dof();
   }
 }
 
 // Zero velocity: Vdot_k = E_k qddot_k + Ad(Tadj_k^-1) Vdot_p; F_k = M_k Vdot_k.
 template <int N>
-void VexoBaseXD<N>::_propagateAccFromBase_stationary(const Twist& Vdot0, const double* qddot,
-                                                     WrenchArray& F) const {
+template <typename Ops>
+void VexoBaseXD<N>::_stationaryPass(const Twist& Vdot0, const double* qddot,
+                                    WrenchArray& F) const {
   TwistArray Vdot;
   Vdot[0] = Vdot0;
   int i = 0;
   for (int k = 1; k < NUM_BODIES; ++k) {
     const Joint& j = *this->_joints[k];
-    internal::addITransformed(j.Tadj(), Vdot[this->_topology._pre[k]], j.adjAcc(qddot + i),
+    internal::addITransformed(j.Tadj(), Vdot[this->_topology._pre[k]], Ops::adjAcc(j, qddot + i),
                               Vdot[k]);
-    F[k] = this->_bodies[k]->momentum(Vdot[k]);
+    F[k] = Ops::momentum(*this->_bodies[k], Vdot[k]);
     i += j.dof();
   }
 }
 
 // Gravity only: the base acceleration carried outward; F_k = M_k Vdot_k.
 template <int N>
-void VexoBaseXD<N>::_propagateGravAccFromBase(const Twist& Vdot0, WrenchArray& F) const {
+template <typename Ops>
+void VexoBaseXD<N>::_gravityPass(const Twist& Vdot0, WrenchArray& F) const {
   TwistArray Vdot;
   Vdot[0] = Vdot0;
   for (int k = 1; k < NUM_BODIES; ++k) {
     Vdot[k] = this->_joints[k]->Tadj().itransform(Vdot[this->_topology._pre[k]]);
-    F[k] = this->_bodies[k]->momentum(Vdot[k]);
+    F[k] = Ops::momentum(*this->_bodies[k], Vdot[k]);
   }
 }
 
@@ -441,9 +527,9 @@ void VexoBaseXD<N>::_propagateGravAccFromBase(const Twist& Vdot0, WrenchArray& F
 // on it before the joint's own reference rate is added, and each body evaluates its
 // passivity-preserving wrench with the reference twist against its stored actual twist.
 template <int N>
-void VexoBaseXD<N>::_propagateAccFromBase_passive(const Twist& V0, const Twist& Vdot0,
-                                                  const double* qdot, const double* qddot,
-                                                  WrenchArray& F) const {
+template <typename Ops>
+void VexoBaseXD<N>::_passivePass(const Twist& V0, const Twist& Vdot0, const double* qdot,
+                                 const double* qddot, WrenchArray& F) const {
   TwistArray Vref, Vdotref;
   Vref[0] = V0;
   Vdotref[0] = Vdot0;
@@ -452,10 +538,10 @@ void VexoBaseXD<N>::_propagateAccFromBase_passive(const Twist& V0, const Twist& 
     const Joint& j = *this->_joints[k];
     const int p = this->_topology._pre[k];
     Vref[k] = j.Tadj().itransform(Vref[p]);
-    Vdotref[k] = j.adjAcc(qdot + i, qddot + i) + j.biasAcc(Vref[k]);
+    Vdotref[k] = Ops::adjAcc(j, qdot + i, qddot + i) + Ops::biasAcc(j, Vref[k]);
     internal::addITransformed(j.Tadj(), Vdotref[p], Vdotref[k], Vdotref[k]);
-    Vref[k] += j.adjTwist(qdot + i);
-    this->_bodies[k]->idyn_passive(Vref[k], Vdotref[k], F[k]);
+    Vref[k] += Ops::adjTwist(j, qdot + i);
+    Ops::idyn_passive(*this->_bodies[k], Vref[k], Vdotref[k], F[k]);
     i += j.dof();
   }
 }
@@ -463,16 +549,17 @@ void VexoBaseXD<N>::_propagateAccFromBase_passive(const Twist& V0, const Twist& 
 // tau_k = E_k^T F_k for k = N .. 1, each F_k complete with its descendants' wrenches (children have
 // larger indices), then F_p += Ad(Tadj_k)^-T F_k. A fixed base also hands F_0 to the base joint.
 template <int N>
-void VexoBaseXD<N>::_propagateWrenchToBase(WrenchArray& F, double* torque) const {
+template <typename Ops>
+void VexoBaseXD<N>::_wrenchPass(WrenchArray& F, double* torque) const {
   int i = 0;
   for (int k = 1; k < NUM_BODIES; ++k) i += this->_joints[k]->dof();
   for (int k = NUM_BODIES - 1; k >= 1; --k) {
     const Joint& j = *this->_joints[k];
     i -= j.dof();
-    j.idyn(F[k], torque + i);
+    Ops::idyn(j, F[k], torque + i);
     internal::addTransformed(j.Tadj(), F[k], F[this->_topology._pre[k]]);
   }
-  if (!this->isFloating()) this->_joints[0]->idyn(F[0], torque);
+  if (!this->isFloating()) Ops::idyn(*this->_joints[0], F[0], torque);
 }
 
 // ---------------------------------------------------------------------------------------------

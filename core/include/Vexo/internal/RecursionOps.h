@@ -1,0 +1,141 @@
+// The joint and body operations of the robot model's recursions, in two forms with one interface,
+// so that each pass of VexoBaseXD is written once:
+//   ContractOps  through the joint contract and the bodies' extension points (virtual calls): any
+//                joint of any class, any body;
+//   LibraryOps   the same operations written out inline, from the joint's E, Edot and Vadj and
+//                from a plain Body's mass properties, for a model whose joints are all exactly of
+//                the library's classes and whose bodies are all plain Bodies. There the contract
+//                operations are exactly these (JointBase, Body), so both forms give the same
+//                values; inline, the per-body values stay in registers instead of travelling
+//                through memory behind five virtual calls a body.
+#ifndef VEXO_INTERNAL_RECURSIONOPS_
+#define VEXO_INTERNAL_RECURSIONOPS_
+
+#include <type_traits>
+
+#include "../../AMBS/internal/LibraryJoints.h"
+
+namespace ZorvikFoundation {
+namespace internal {
+
+struct ContractOps {
+  static void update(Joint& j, const double* q, const double* qdot) { j.update(q, qdot); }
+  static void update(Joint& j, const double* q) { j.update(q); }
+  static void updateVelocity(Joint& j, const double* q, const double* qdot) {
+    j.updateVelocity(q, qdot);
+  }
+  static Twist adjTwist(const Joint& j, const double* qdot) { return j.adjTwist(qdot); }
+  static Twist adjAcc(const Joint& j, const double* qdot, const double* qddot) {
+    return j.adjAcc(qdot, qddot);
+  }
+  static Twist adjAcc(const Joint& j, const double* qddot) { return j.adjAcc(qddot); }
+  static Twist biasAcc(const Joint& j, const Twist& V) { return j.biasAcc(V); }
+  static void idyn(const Joint& j, const Wrench& F, double* tau) { j.idyn(F, tau); }
+
+  static Wrench momentum(const Body& b, const Twist& a) { return b.momentum(a); }
+  static void idyn(const Body& b, const Twist& a, Wrench& F) { b.idyn(a, F); }
+  static void idyn_passive(const Body& b, const Twist& Vr, const Twist& a, Wrench& F) {
+    b.idyn_passive(Vr, a, F);
+  }
+  static Wrench passivityWrench(const Body& b, const Twist& Vr, const Twist& a) {
+    return b.passivityWrench(Vr, a);
+  }
+};
+
+struct LibraryOps {
+  // The updates: the one-axis and rigid joints' written out (the same code as their update()), the
+  // other classes' own members called directly.
+  ZORVIK_ALWAYS_INLINE static void update(Joint& j, const double* q) {
+    switch (j.type()) {
+      case REVOLUTE: revolutePose(j.jointFrame(), j.E().data() + 3, q[0], j.Tadj()); return;
+      case PRISMATIC: prismaticPose(j.jointFrame(), j.E().data(), q[0], j.Tadj()); return;
+      case RIGID: j.Tadj() = j.jointFrame(); return;
+      default:
+        _visit(j, [q](auto& c) {
+          typedef std::remove_reference_t<decltype(c)> Class;
+          c.Class::update(q);
+        });
+    }
+  }
+  // Every one-coordinate class has Vadj = E qdot (its only column times the rate), the joints
+  // without coordinates keep theirs.
+  ZORVIK_ALWAYS_INLINE static void updateVelocity(Joint& j, const double* q, const double* qdot) {
+    if (j.dof() == 1) {
+      j.Vadj() = j.E().col(0) * qdot[0];
+    } else if (j.dof() > 1) {
+      _visit(j, [q, qdot](auto& c) {
+        typedef std::remove_reference_t<decltype(c)> Class;
+        c.Class::updateVelocity(q, qdot);
+      });
+    }
+  }
+  ZORVIK_ALWAYS_INLINE static void update(Joint& j, const double* q, const double* qdot) {
+    update(j, q);
+    updateVelocity(j, q, qdot);
+  }
+
+  // E x, E qddot + Edot qdot (Edot = 0 for every class but the spherical and free joints),
+  // ad(V) Vadj and E^T F, summed in the order of JointBase's.
+  ZORVIK_ALWAYS_INLINE static Twist adjTwist(const Joint& j, const double* x) {
+    if (j.dof() == 1) return Twist(j.E().col(0) * x[0]);
+    Twist res;
+    for (int c = 0; c < j.dof(); ++c) res += j.E().col(c) * x[c];
+    return res;
+  }
+  ZORVIK_ALWAYS_INLINE static Twist adjAcc(const Joint& j, const double* qddot) {
+    return adjTwist(j, qddot);
+  }
+  ZORVIK_ALWAYS_INLINE static Twist adjAcc(const Joint& j, const double* qdot,
+                                           const double* qddot) {
+    if (hasConstantMotionSubspace(j.type())) return adjTwist(j, qddot);
+    Twist res = adjTwist(j, qddot);
+    for (int c = 0; c < j.dof(); ++c) res += j.Edot().col(c) * qdot[c];
+    return res;
+  }
+  ZORVIK_ALWAYS_INLINE static Twist biasAcc(const Joint& j, const Twist& V) {
+    return V.adjoint(j.Vadj());
+  }
+  ZORVIK_ALWAYS_INLINE static void idyn(const Joint& j, const Wrench& F, double* tau) {
+    for (int c = 0; c < j.dof(); ++c) {
+      double t = 0;
+      for (int r = 0; r < 6; ++r) t += j.E()(r, c) * F(r);
+      tau[c] = t;
+    }
+  }
+
+  ZORVIK_ALWAYS_INLINE static Wrench momentum(const Body& b, const Twist& a) {
+    return b.getInertia().times(a);
+  }
+  ZORVIK_ALWAYS_INLINE static void idyn(const Body& b, const Twist& a, Wrench& F) {
+    F = plainBias(b) + b.getInertia().times(a);
+  }
+  ZORVIK_ALWAYS_INLINE static Wrench passivityWrench(const Body& b, const Twist& Vr,
+                                                     const Twist& a) {
+    return plainPassivityTerms(b, Vr, Twist(b.V().adjoint(Vr) + a));
+  }
+  ZORVIK_ALWAYS_INLINE static void idyn_passive(const Body& b, const Twist& Vr, const Twist& a,
+                                                Wrench& F) {
+    F = passivityWrench(b, Vr, a);
+    if (b.hasNonzeroWrench()) F -= b.Fext();
+  }
+
+ private:
+  // f(c) with c the joint as its own class, for the classes whose update is not written out here.
+  template <typename F>
+  ZORVIK_ALWAYS_INLINE static void _visit(Joint& j, F f) {
+    switch (j.type()) {
+      case FLOATING: f(static_cast<FloatingJoint&>(j)); return;
+      case FREE: f(static_cast<FreeJoint&>(j)); return;
+      case CYLINDRICAL: f(static_cast<CylindricalJoint&>(j)); return;
+      case SPHERICAL: f(static_cast<SphericalJoint&>(j)); return;
+      case MDH_REVOLUTE: f(static_cast<MDHRevoluteJoint&>(j)); return;
+      case MDH_PRISMATIC: f(static_cast<MDHPrismaticJoint&>(j)); return;
+      default: return;
+    }
+  }
+};
+
+}  // namespace internal
+}  // namespace ZorvikFoundation
+
+#endif  // VEXO_INTERNAL_RECURSIONOPS_
