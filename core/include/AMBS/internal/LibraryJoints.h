@@ -5,6 +5,7 @@
 #ifndef AMBS_INTERNAL_LIBRARYJOINTS_
 #define AMBS_INTERNAL_LIBRARYJOINTS_
 
+#include <cmath>
 #include <typeinfo>
 
 #include "../Joint"
@@ -36,6 +37,49 @@ inline bool isLibraryJointClass(const Joint& j) {
 // all but the spherical and the free joint.
 inline bool hasConstantMotionSubspace(JOINTTYPE type) { return type != SPHERICAL && type != FREE; }
 
+// sin q and cos q of a joint angle, inline and without libm's general argument reduction: with
+// q = k pi/2 + r, |r| <= pi/4 (pi/2 taken in three parts, the first two of 33 bits so that their
+// products with k are exact for |q| < 1e5), the Taylor polynomials
+//   sin r = r - r^3/3! + ... + r^17/17!,   cos r = 1 - r^2/2! + ... + r^16/16!,
+// whose remainders stay below 1e-17 for |r| <= pi/4, then the quadrant k mod 4. Within half an ulp
+// of ::sincos over joint ranges (tested); larger angles, infinities and NaN take ::sincos.
+ZORVIK_ALWAYS_INLINE void jointSinCos(double q, double* s, double* c) {
+  if (!(std::fabs(q) < 1e5)) {
+    ::sincos(q, s, c);
+    return;
+  }
+  // Round q 2/pi to an integer: adding and taking away 1.5 2^52 leaves no fraction bits.
+  const double shifter = 0x1.8p52;
+  const double k = (q * 0x1.45f306dc9c883p-1 + shifter) - shifter;
+  const double r =
+      ((q - k * 0x1.921fb544p+0) - k * 0x1.0b4611a6p-34) - k * 0x1.3198a2e037073p-69;
+  const double r2 = r * r;
+  const double sr =
+      r + r * r2 *
+              (-0x1.5555555555555p-3 +
+               r2 * (0x1.1111111111111p-7 +
+                     r2 * (-0x1.a01a01a01a01ap-13 +
+                           r2 * (0x1.71de3a556c734p-19 +
+                                 r2 * (-0x1.ae64567f544e4p-26 +
+                                       r2 * (0x1.6124613a86d09p-33 +
+                                             r2 * (-0x1.ae7f3e733b81fp-41 +
+                                                   r2 * 0x1.952c77030ad4ap-49)))))));
+  const double cr =
+      1 + r2 * (-0.5 + r2 * (0x1.5555555555555p-5 +
+                             r2 * (-0x1.6c16c16c16c17p-10 +
+                                   r2 * (0x1.a01a01a01a01ap-16 +
+                                         r2 * (-0x1.27e4fb7789f5cp-22 +
+                                               r2 * (0x1.1eed8eff8d898p-29 +
+                                                     r2 * (-0x1.93974a8c07c9dp-37 +
+                                                           r2 * 0x1.ae7f3e733b81fp-45)))))));
+  switch (static_cast<int>(k) & 3) {
+    case 0: *s = sr; *c = cr; return;
+    case 1: *s = cr; *c = -sr; return;
+    case 2: *s = -sr; *c = -cr; return;
+    default: *s = -cr; *c = sr; return;
+  }
+}
+
 // Tadj = Toff exp(q [a]) for the unit axis a (three values) of a revolute joint, Toff its joint
 // frame. About a coordinate axis, a = +-e_i, the rotation turns the other two axes in their plane:
 // with (i, j, k) cyclic and s = sin(q a_i), the columns of R_off become
@@ -46,7 +90,7 @@ ZORVIK_ALWAYS_INLINE void revolutePose(const HTransform& Toff, const double* a, 
   const double* T0 = Toff.data();  // column-major 4 x 4
   double* T = Tadj.data();
   double s, c;
-  ::sincos(q, &s, &c);
+  jointSinCos(q, &s, &c);
   for (int i = 0; i < 3; ++i) {
     const int j = (i + 1) % 3, k = (i + 2) % 3;
     if (a[j] != 0 || a[k] != 0) continue;

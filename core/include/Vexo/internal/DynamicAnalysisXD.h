@@ -364,11 +364,13 @@ void DynamicAnalysisXD<N>::_compositeDynamics(Model& m, JointMat* M, JointMat& C
 // alone and its stored twist V_k, the reference-frame form of C above gives
 //   (C^T qdot)_i = sum over k below i of U_k . (I_k Sdot_i + v_k x* I_k S_i)
 //                = Sdot_i . sum I_k U_k + S_i . sum I_k (U_k x V_k),
-// the second sum zero when V = U (a base at rest). In the frame of the body j that coordinate i
-// moves, Sdot_i is V_j x E_i + Edot_i; the sums over j's subtree are carried there like the
-// wrenches of the inverse dynamics: H_j (momentum), Y_j (the bracket term), F_j (gravity, the base
-// accelerating with -g). Then p_i = E_i . H_j, (C^T qdot)_i = (V_j x E_i + Edot_i) . H_j + E_i . Y_j
-// and g_i = E_i . F_j. Any other model: false, nothing computed.
+// the second sum zero when V = U (a base at rest: then U_k x V_k is exactly zero and the sum is
+// skipped). In the frame of the body j that coordinate i moves, Sdot_i is V_j x E_i + Edot_i; the
+// sums over j's subtree are carried there like the wrenches of the inverse dynamics: H_j
+// (momentum), Y_j (the bracket term), F_j (gravity: the base accelerates with -g without turning,
+// so every body's acceleration a_k is linear, R^T a_p, and its wrench (m a_k, m c x a_k)). Then
+// p_i = E_i . H_j, (C^T qdot)_i = (V_j x E_i + Edot_i) . H_j + E_i . Y_j and g_i = E_i . F_j.
+// Any other model: false, nothing computed.
 template <int N>
 bool DynamicAnalysisXD<N>::_observerTerms(Model& m, const Vector3D* gacc, JointVec& p,
                                           JointVec& CTqdot, JointVec& G) {
@@ -377,22 +379,28 @@ bool DynamicAnalysisXD<N>::_observerTerms(Model& m, const Vector3D* gacc, JointV
   if (!m._libraryModel()) return false;
   m._assertFixedBaseLayout();
   const int* pre = m._topology._pre;
-  TwistArray U, A;
+  TwistArray U, W;
   typename Model::WrenchArray H, Y, F;
+  Eigen::Vector3d a[NB];
   const double* qdot = m._qdot.data();
   U[0].setZero();
-  A[0] = m._gravityFreeBaseAcc(Twist(), m._joints[0]->Tadj().R(), gacc);
+  a[0] = m._gravityFreeBaseAcc(Twist(), m._joints[0]->Tadj().R(), gacc).v();
+  bool bracket = false;
   int i = 0;
   for (int k = 1; k < NB; ++k) {
     const Joint& j = *m._joints[k];
     const Body& b = *m._bodies[k];
     internal::addITransformed(j.Tadj(), U[pre[k]], Ops::adjTwist(j, qdot + i), U[k]);
-    A[k] = j.Tadj().itransform(A[pre[k]]);
+    W[k] = U[k].adjoint(b.V());
+    bracket = bracket || !W[k].isZero(0);
     H[k] = Ops::momentum(b, U[k]);
-    Y[k] = Ops::momentum(b, U[k].adjoint(b.V()));
-    F[k] = Ops::momentum(b, A[k]);
+    if (gacc) {
+      a[k].noalias() = j.Tadj().R().transpose() * a[pre[k]];
+      F[k] = internal::linearMomentum(b, a[k]);
+    }
     i += j.dof();
   }
+  for (int k = 1; bracket && k < NB; ++k) Y[k] = Ops::momentum(*m._bodies[k], W[k]);
   for (int k = NB - 1; k >= 1; --k) {
     const Joint& j = *m._joints[k];
     const Twist& V = m._bodies[k]->V();
@@ -402,13 +410,14 @@ bool DynamicAnalysisXD<N>::_observerTerms(Model& m, const Vector3D* gacc, JointV
       Twist Sdot = V.adjoint(Ee);
       if (!internal::hasConstantMotionSubspace(j.type())) Sdot += j.Edot().col(e);
       p(i + e) = Ee.dot(H[k]);
-      CTqdot(i + e) = Sdot.dot(H[k]) + Ee.dot(Y[k]);
-      G(i + e) = Ee.dot(F[k]);
+      CTqdot(i + e) = Sdot.dot(H[k]);
+      if (bracket) CTqdot(i + e) += Ee.dot(Y[k]);
+      G(i + e) = gacc ? Ee.dot(F[k]) : 0;
     }
     if (pre[k] == 0) continue;
     internal::addTransformed(j.Tadj(), H[k], H[pre[k]]);
-    internal::addTransformed(j.Tadj(), Y[k], Y[pre[k]]);
-    internal::addTransformed(j.Tadj(), F[k], F[pre[k]]);
+    if (bracket) internal::addTransformed(j.Tadj(), Y[k], Y[pre[k]]);
+    if (gacc) internal::addTransformed(j.Tadj(), F[k], F[pre[k]]);
   }
   return true;
 }

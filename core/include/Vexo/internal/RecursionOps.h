@@ -31,8 +31,16 @@ struct ContractOps {
   static Twist adjAcc(const Joint& j, const double* qddot) { return j.adjAcc(qddot); }
   static Twist biasAcc(const Joint& j, const Twist& V) { return j.biasAcc(V); }
   static void idyn(const Joint& j, const Wrench& F, double* tau) { j.idyn(F, tau); }
+  static void project(Joint& j, const Matrix6d& M, double* EtME, double* ME) {
+    j.project(M, EtME, ME);
+  }
 
+  static Matrix6d inertia(const Body& b) { return b.inertia(); }
+  static Wrench bias(const Body& b) { return b.bias(); }
   static Wrench momentum(const Body& b, const Twist& a) { return b.momentum(a); }
+  static Wrench linearMomentum(const Body& b, const Eigen::Vector3d& a) {
+    return b.momentum(Twist(a, Eigen::Vector3d::Zero()));
+  }
   static void idyn(const Body& b, const Twist& a, Wrench& F) { b.idyn(a, F); }
   static void idyn_passive(const Body& b, const Twist& Vr, const Twist& a, Wrench& F) {
     b.idyn_passive(Vr, a, F);
@@ -75,11 +83,20 @@ struct LibraryOps {
   }
 
   // E x, E qddot + Edot qdot (Edot = 0 for every class but the spherical and free joints),
-  // ad(V) Vadj and E^T F, summed in the order of JointBase's.
+  // ad(V) Vadj and E^T F. A one-axis joint's E is one column, (0, a) for the revolute joints and
+  // (a, 0) for the prismatic ones, and its Vadj that column times the rate: half of each product
+  // is zero and is not formed.
   ZORVIK_ALWAYS_INLINE static Twist adjTwist(const Joint& j, const double* x) {
-    if (j.dof() == 1) return Twist(j.E().col(0) * x[0]);
+    const Matrix6d& E = j.E();
+    if (j.dof() == 1) {
+      switch (_axisKind(j)) {
+        case kRotation: return Twist(Vector3D::Zero(), Vector3D(E.col(0).tail<3>() * x[0]));
+        case kTranslation: return Twist(Vector3D(E.col(0).head<3>() * x[0]), Vector3D::Zero());
+        default: return Twist(E.col(0) * x[0]);
+      }
+    }
     Twist res;
-    for (int c = 0; c < j.dof(); ++c) res += j.E().col(c) * x[c];
+    for (int c = 0; c < j.dof(); ++c) res += E.col(c) * x[c];
     return res;
   }
   ZORVIK_ALWAYS_INLINE static Twist adjAcc(const Joint& j, const double* qddot) {
@@ -92,19 +109,58 @@ struct LibraryOps {
     for (int c = 0; c < j.dof(); ++c) res += j.Edot().col(c) * qdot[c];
     return res;
   }
+  // ad(V) (0, w) = (v x w, w_V x w); ad(V) (u, 0) = (w_V x u, 0).
   ZORVIK_ALWAYS_INLINE static Twist biasAcc(const Joint& j, const Twist& V) {
-    return V.adjoint(j.Vadj());
+    const Twist& Vadj = j.Vadj();
+    if (j.dof() == 1) {
+      const Eigen::Vector3d v = V.v(), w = V.w();
+      switch (_axisKind(j)) {
+        case kRotation: {
+          const Eigen::Vector3d wadj = Vadj.w();
+          return Twist(Vector3D(v.cross(wadj)), Vector3D(w.cross(wadj)));
+        }
+        case kTranslation:
+          return Twist(Vector3D(w.cross(Eigen::Vector3d(Vadj.v()))), Vector3D::Zero());
+        default: break;
+      }
+    }
+    return V.adjoint(Vadj);
   }
   ZORVIK_ALWAYS_INLINE static void idyn(const Joint& j, const Wrench& F, double* tau) {
+    const Matrix6d& E = j.E();
+    if (j.dof() == 1) {
+      switch (_axisKind(j)) {
+        case kRotation: tau[0] = E(3, 0) * F(3) + E(4, 0) * F(4) + E(5, 0) * F(5); return;
+        case kTranslation: tau[0] = E(0, 0) * F(0) + E(1, 0) * F(1) + E(2, 0) * F(2); return;
+        default: break;
+      }
+    }
     for (int c = 0; c < j.dof(); ++c) {
       double t = 0;
-      for (int r = 0; r < 6; ++r) t += j.E()(r, c) * F(r);
+      for (int r = 0; r < 6; ++r) t += E(r, c) * F(r);
       tau[c] = t;
     }
   }
 
+  // M E (6 x dof) and E^T M E (dof x dof), column-major, column by column.
+  ZORVIK_ALWAYS_INLINE static void project(const Joint& j, const Matrix6d& M, double* EtME,
+                                           double* ME) {
+    const int dof = j.dof();
+    for (int c = 0; c < dof; ++c) {
+      Eigen::Map<Vector6d>(ME + 6 * c).noalias() = M * j.E().col(c);
+      for (int r = 0; r < dof; ++r) EtME[r + dof * c] = j.E().col(r).dot(Eigen::Map<Vector6d>(ME + 6 * c));
+    }
+  }
+
+  ZORVIK_ALWAYS_INLINE static const Matrix6d& inertia(const Body& b) {
+    return b.getInertia().bodyInertia();
+  }
+  ZORVIK_ALWAYS_INLINE static Wrench bias(const Body& b) { return plainBias(b); }
   ZORVIK_ALWAYS_INLINE static Wrench momentum(const Body& b, const Twist& a) {
     return b.getInertia().times(a);
+  }
+  ZORVIK_ALWAYS_INLINE static Wrench linearMomentum(const Body& b, const Eigen::Vector3d& a) {
+    return internal::linearMomentum(b, a);
   }
   ZORVIK_ALWAYS_INLINE static void idyn(const Body& b, const Twist& a, Wrench& F) {
     F = plainBias(b) + b.getInertia().times(a);
@@ -120,6 +176,17 @@ struct LibraryOps {
   }
 
  private:
+  enum AxisKind { kRotation, kTranslation, kOther };
+  // The shape of a one-coordinate joint's E column.
+  ZORVIK_ALWAYS_INLINE static AxisKind _axisKind(const Joint& j) {
+    switch (j.type()) {
+      case REVOLUTE:
+      case MDH_REVOLUTE: return kRotation;
+      case PRISMATIC:
+      case MDH_PRISMATIC: return kTranslation;
+      default: return kOther;
+    }
+  }
   // f(c) with c the joint as its own class, for the classes whose update is not written out here.
   template <typename F>
   ZORVIK_ALWAYS_INLINE static void _visit(Joint& j, F f) {

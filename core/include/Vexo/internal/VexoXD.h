@@ -59,6 +59,69 @@ ZORVIK_ALWAYS_INLINE void addTransformed(const HTransform& T, const Wrench& F, W
   addTransformed(T, F.data(), Fp.data());
 }
 
+// Columns x_p of a parent's Jacobian and xdot_p of its derivative, carried into the child:
+//   x = Ad(T^-1) x_p = (R^T (v_p - r x w_p), R^T w_p),
+//   xdot = Ad(T^-1) xdot_p - ad(Vadj) x,   ad(Vadj) x = (w x x_v + u x x_w, w x x_w),
+// for T = (R, r) and Vadj = (u, w); the u term is left out for a relative twist without
+// translation (every revolute joint), where it is zero. S is a double (one column) or a Pair (two
+// columns side by side, one row of both in each value): the same operations on each lane.
+template <typename S>
+ZORVIK_ALWAYS_INLINE void carryJacobianColumns(const double* T, const double* Vadj,
+                                               bool translates, const S* xp, const S* xdotp,
+                                               S* x, S* xdot) {
+  // R^T y, with R(i, j) = T[i + 4 j].
+  auto irotate = [T](const S* y, S* out) ZORVIK_INLINE_LAMBDA {
+    for (int i = 0; i < 3; ++i) out[i] = T[4 * i] * y[0] + T[4 * i + 1] * y[1] + T[4 * i + 2] * y[2];
+  };
+  // c x y for a constant c.
+  auto cross = [](const double* c, const S* y, S* out) ZORVIK_INLINE_LAMBDA {
+    out[0] = c[1] * y[2] - c[2] * y[1];
+    out[1] = c[2] * y[0] - c[0] * y[2];
+    out[2] = c[0] * y[1] - c[1] * y[0];
+  };
+  const double* r = T + 12;
+  S d[3], rw[3], a[3], uw[3];
+  for (const S* src : {xp, xdotp}) {
+    S* dst = src == xp ? x : xdot;
+    cross(r, src + 3, rw);
+    for (int i = 0; i < 3; ++i) d[i] = src[i] - rw[i];
+    irotate(src + 3, dst + 3);
+    irotate(d, dst);
+  }
+  cross(Vadj + 3, x, a);
+  if (translates) {
+    cross(Vadj, x + 3, uw);
+    for (int i = 0; i < 3; ++i) a[i] += uw[i];
+  }
+  for (int i = 0; i < 3; ++i) xdot[i] -= a[i];
+  cross(Vadj + 3, x + 3, a);
+  for (int i = 0; i < 3; ++i) xdot[3 + i] -= a[i];
+}
+
+// Columns c .. to-1 of a child's Jacobian J and derivative Jdot from its parent's Jp, Jdotp
+// (column-major, six rows), two at a time in Pairs, an odd last one alone.
+ZORVIK_ALWAYS_INLINE void carryJacobian(const double* T, const double* Vadj, bool translates,
+                                        const double* Jp, const double* Jdotp, double* J,
+                                        double* Jdot, int c, int to) {
+  for (; c + 1 < to; c += 2) {
+    Pair xp[6], xdotp[6], x[6], xdot[6];
+    for (int i = 0; i < 6; ++i) {
+      xp[i] = Pair{Jp[6 * c + i], Jp[6 * c + 6 + i]};
+      xdotp[i] = Pair{Jdotp[6 * c + i], Jdotp[6 * c + 6 + i]};
+    }
+    carryJacobianColumns<Pair>(T, Vadj, translates, xp, xdotp, x, xdot);
+    for (int i = 0; i < 6; ++i) {
+      J[6 * c + i] = x[i][0];
+      J[6 * c + 6 + i] = x[i][1];
+      Jdot[6 * c + i] = xdot[i][0];
+      Jdot[6 * c + 6 + i] = xdot[i][1];
+    }
+  }
+  if (c < to)
+    carryJacobianColumns<double>(T, Vadj, translates, Jp + 6 * c, Jdotp + 6 * c, J + 6 * c,
+                                 Jdot + 6 * c);
+}
+
 }  // namespace internal
 
 namespace VexoSDK {
@@ -214,7 +277,13 @@ template <int N>
 void VexoBaseXD<N>::updateJacobian(bool pos_only) {
   this->_J[0].setZero();
   if (!pos_only) this->_Jdot[0].setZero();
-  _updateJacobianFromBase(pos_only);
+  _jacobianPass(pos_only, false);
+}
+
+template <int N>
+void VexoBaseXD<N>::_updateJacobianFromBase(bool pos_only) {
+  _jacobianPass(pos_only,
+                !this->_J[0].isZero(0) || (!pos_only && !this->_Jdot[0].isZero(0)));
 }
 
 // Column ranges. The Jacobian of body k is non-zero only in the columns of the joints between the
@@ -224,10 +293,10 @@ void VexoBaseXD<N>::updateJacobian(bool pos_only) {
 // column, zero by construction (the carried image of a zero column), is set to zero. A base whose
 // Jacobian is not zero (a client's, through the protected recursion) makes every column non-zero.
 template <int N>
-void VexoBaseXD<N>::_updateJacobianFromBase(bool pos_only) {
+void VexoBaseXD<N>::_jacobianPass(bool pos_only, bool movingBase) {
   int lo[NUM_BODIES], hi[NUM_BODIES];
   lo[0] = 0;
-  hi[0] = this->_J[0].isZero(0) && (pos_only || this->_Jdot[0].isZero(0)) ? 0 : JOINT_DOF;
+  hi[0] = movingBase ? JOINT_DOF : 0;
   int jk = 0;
   for (int k = 1; k < NUM_BODIES; ++k) {
     const Joint& j = *this->_joints[k];
@@ -241,21 +310,21 @@ void VexoBaseXD<N>::_updateJacobianFromBase(bool pos_only) {
     hi[k] = end;
 
     JointJac& J = this->_J[k];
-    const JointJac& Jp = this->_J[p];
     J.leftCols(from).setZero();
-    for (int c = from; c < to; ++c) J.col(c) = T.itransform(Twist(Jp.col(c)));
     if (to < jk) J.middleCols(to, jk - to).setZero();
     J.rightCols(JOINT_DOF - end).setZero();
-    if (!pos_only) {
-      // Jdot_k = Ad(Tadj^-1) Jdot_p - ad(Vadj) J_k on the same columns, before joint k's own.
-      JointJac& Jdot = this->_Jdot[k];
-      const JointJac& Jdotp = this->_Jdot[p];
-      const Twist& Vadj = j.Vadj();
-      Jdot.leftCols(from).setZero();
+    if (pos_only) {
       for (int c = from; c < to; ++c)
-        Jdot.col(c) = T.itransform(Twist(Jdotp.col(c))) - Vadj.adjoint(Twist(J.col(c)));
+        LieGroup::internal::_itransformTwist(T.data(), this->_J[p].col(c).data(), &J(0, c),
+                                             &J(3, c));
+    } else {
+      JointJac& Jdot = this->_Jdot[k];
+      Jdot.leftCols(from).setZero();
       if (to < jk) Jdot.middleCols(to, jk - to).setZero();
       Jdot.rightCols(JOINT_DOF - end).setZero();
+      internal::carryJacobian(T.data(), j.Vadj().data(), !j.Vadj().v().isZero(0),
+                              this->_J[p].data(), this->_Jdot[p].data(), J.data(), Jdot.data(),
+                              from, to);
       Jdot.middleCols(jk, dof) = j.Edot().leftCols(dof);
     }
     J.middleCols(jk, dof) = j.E().leftCols(dof);
@@ -426,7 +495,7 @@ void VexoBaseXD<N>::idyn_gravity(const Vector3D& gacc) {
     typedef decltype(ops) Ops;
     WrenchArray F;
     F[0] = Ops::momentum(*this->_bodies[0], Vdot0);
-    this->template _gravityPass<Ops>(Vdot0, F);
+    this->template _gravityPass<Ops>(Vdot0.v(), F);
     this->template _wrenchPass<Ops>(F, this->_tau.data());
   });
 }
@@ -459,9 +528,11 @@ void VexoBaseXD<N>::_propagateAccFromBase_stationary(const Twist& Vdot0, const d
   _stationaryPass<internal::ContractOps>(Vdot0, qddot, F);
 }
 
+// Any base acceleration: the stationary pass without joint accelerations.
 template <int N>
 void VexoBaseXD<N>::_propagateGravAccFromBase(const Twist& Vdot0, WrenchArray& F) const {
-  _gravityPass<internal::ContractOps>(Vdot0, F);
+  const double noAcceleration[JOINT_DOF] = {};
+  _stationaryPass<internal::ContractOps>(Vdot0, noAcceleration, F);
 }
 
 template <int N>
@@ -511,15 +582,16 @@ void VexoBaseXD<N>::_stationaryPass(const Twist& Vdot0, const double* qddot,
   }
 }
 
-// Gravity only: the base acceleration carried outward; F_k = M_k Vdot_k.
+// Gravity only: the base's linear acceleration a_0 carried outward. Without an angular part an
+// acceleration stays linear, a_k = R_k^T a_p (R_k of Tadj_k); F_k = M_k (a_k, 0).
 template <int N>
 template <typename Ops>
-void VexoBaseXD<N>::_gravityPass(const Twist& Vdot0, WrenchArray& F) const {
-  TwistArray Vdot;
-  Vdot[0] = Vdot0;
+void VexoBaseXD<N>::_gravityPass(const Eigen::Vector3d& a0, WrenchArray& F) const {
+  Eigen::Vector3d a[NUM_BODIES];
+  a[0] = a0;
   for (int k = 1; k < NUM_BODIES; ++k) {
-    Vdot[k] = this->_joints[k]->Tadj().itransform(Vdot[this->_topology._pre[k]]);
-    F[k] = Ops::momentum(*this->_bodies[k], Vdot[k]);
+    a[k].noalias() = this->_joints[k]->Tadj().R().transpose() * a[this->_topology._pre[k]];
+    F[k] = Ops::linearMomentum(*this->_bodies[k], a[k]);
   }
 }
 
@@ -671,6 +743,12 @@ void VexoBaseXD<N>::_coriolisColumns(JointMat& C) const {
 
 template <int N>
 void VexoBaseXD<N>::_fdyn(const double* tau, bool floating, Twist& a0) {
+  _withDynamicsOps([&](auto ops) { this->template _articulatedPasses<decltype(ops)>(tau, floating, a0); });
+}
+
+template <int N>
+template <typename Ops>
+void VexoBaseXD<N>::_articulatedPasses(const double* tau, bool floating, Twist& a0) {
   static const double zero[6] = {0, 0, 0, 0, 0, 0};
   std::array<Matrix6d, NUM_BODIES> IA;
   WrenchArray pA;
@@ -684,11 +762,11 @@ void VexoBaseXD<N>::_fdyn(const double* tau, bool floating, Twist& a0) {
   int i = 0;
   for (int k = floating ? 0 : 1; k < NUM_BODIES; ++k) {
     const Body& b = *this->_bodies[k];
-    IA[k] = b.inertia();
-    pA[k] = b.bias();
+    IA[k] = Ops::inertia(b);
+    pA[k] = Ops::bias(b);
     if (k == 0) continue;
     const Joint& j = *this->_joints[k];
-    a[k] = j.adjAcc(qdot + i, zero) + j.biasAcc(b.V());
+    a[k] = Ops::adjAcc(j, qdot + i, zero) + Ops::biasAcc(j, b.V());
     i += j.dof();
   }
 
@@ -696,7 +774,7 @@ void VexoBaseXD<N>::_fdyn(const double* tau, bool floating, Twist& a0) {
     Joint& j = *this->_joints[k];
     const int p = pre[k];
     i -= j.dof();
-    aj[k].reduce(j, IA[k]);
+    aj[k].template reduce<Ops>(j, IA[k]);
     double x[6] = {};
     for (int c = 0; c < j.dof(); ++c) u[i + c] = tau[i + c] - j.E().col(c).dot(pA[k]);
     Wrench pa(pA[k] + IA[k] * a[k]);
@@ -775,6 +853,12 @@ void VexoBaseXD<N>::fdyn(const Twist&, Twist& Vdot, const JointVec& tau) {
 // them). The lower triangle is the mirror image.
 template <int N>
 void VexoBaseXD<N>::_massInverse(JointMat& Minv) const {
+  _withDynamicsOps([&](auto ops) { this->template _massInversePasses<decltype(ops)>(Minv); });
+}
+
+template <int N>
+template <typename Ops>
+void VexoBaseXD<N>::_massInversePasses(JointMat& Minv) const {
   _assertFixedBaseLayout();
   std::array<Matrix6d, NUM_BODIES> IA;
   internal::ArticulatedJoint aj[NUM_BODIES];
@@ -787,7 +871,7 @@ void VexoBaseXD<N>::_massInverse(JointMat& Minv) const {
   int offset[NUM_BODIES] = {}, end[NUM_BODIES] = {}, branch[NUM_BODIES] = {};
   int dofs = 0;
   for (int k = 1; k < NUM_BODIES; ++k) {
-    IA[k] = this->_bodies[k]->inertia();
+    IA[k] = Ops::inertia(*this->_bodies[k]);
     offset[k] = dofs;
     dofs += this->_joints[k]->dof();
     end[k] = dofs;
@@ -802,7 +886,7 @@ void VexoBaseXD<N>::_massInverse(JointMat& Minv) const {
     Joint& j = *this->_joints[k];
     const Matrix6d& E = j.E();
     const int p = pre[k], o = offset[k], dof = j.dof();
-    aj[k].reduce(j, IA[k]);
+    aj[k].template reduce<Ops>(j, IA[k]);
     for (int c = o; c < end[k]; ++c) {
       double* F = W[k].col(c).data();
       double r[6] = {};
