@@ -136,21 +136,27 @@ struct ControlLaw {
     const TaskMat inner = kp.asDiagonal() * G::star(m.dexp);
     return G::product(G::star(m.dexpinv), inner);
   }
-  // Kf = dexpinv^* diag(kf) (dexpinv^*)^T, symmetric.
-  static TaskMat forceGainMatrix(const ErrorMotion& m, const TaskVec& kf) {
-    return G::weightedGram(G::star(m.dexpinv), kf);
+
+  // -Kv a - Kp b + Kf c with the gains of controller c and the symmetric
+  // Kf = dexpinv^* diag(kf) (dexpinv^*)^T, as matrix-vector products without forming Kv, Kp or Kf
+  // (the same sums in another order):
+  //   dexpinv^* (-(ddt_dexp^* a + kv o dexp^* a) - kp o dexp^* b + kf o (dexpinv^*)^T c).
+  template <typename C>
+  static TaskVec impedanceRate(const C& c, const ErrorMotion& m, const TaskVec& a,
+                               const TaskVec& b, const TaskVec& cc) {
+    const TaskVec dexp_a = G::starTimes(m.dexp, a), dexp_b = G::starTimes(m.dexp, b);
+    const TaskVec inner = -(G::starTimes(m.ddt_dexp, a) + c._kv.cwiseProduct(dexp_a)) -
+                          c._kp.cwiseProduct(dexp_b) +
+                          c._kf.cwiseProduct(G::starTransposeTimes(m.dexpinv, cc));
+    return G::starTimes(m.dexpinv, inner);
   }
 
-  // The state of the force laws: the error motion, the force error ef in error coordinates (S5)
-  // and the controller's damping and stiffness matrices.
+  // The state of the force laws: the error motion and the force error ef in error coordinates
+  // (S5).
   struct ForceMotion : ErrorMotion {
-    template <typename C>
-    ForceMotion(const C& c, const Pose& x, const Velocity& v, const Pose& xd, const Velocity& vd,
+    ForceMotion(const Pose& x, const Velocity& v, const Pose& xd, const Velocity& vd,
                 const Force& f, const Force& fd)
-        : ErrorMotion(x, v, xd, vd),
-          ef(forceError(*this, f, fd)),
-          Kv(dampingMatrix(*this, c._kv)),
-          Kp(stiffnessMatrix(*this, c._kp)) {}
+        : ErrorMotion(x, v, xd, vd), ef(forceError(*this, f, fd)) {}
     void outputs(TaskVec& e, TaskVec& edot, TaskVec& ef_out) const {
       e = this->lambda;
       edot = this->lambdadot;
@@ -158,7 +164,6 @@ struct ControlLaw {
     }
 
     Force ef;
-    TaskMat Kv, Kp;
   };
 
   // The operations. C is the controller, whose gains and state (Controller's members) the laws
@@ -213,12 +218,11 @@ struct ControlLaw {
                                        const Velocity& vd, const Velocity& vdotd, const Force& f,
                                        const Force& fd, TaskVec& vref, TaskVec& aref, TaskVec& e,
                                        TaskVec& edot, TaskVec& ef) {
-    const ForceMotion m(c, x, v, xd, vd, f, fd);
+    const ForceMotion m(x, v, xd, vd, f, fd);
     m.outputs(e, edot, ef);
-    const TaskMat Kf = forceGainMatrix(m, c._kf);
-    const TaskVec rate_ref = -m.Kv * m.lambda - m.Kp * c._int_error + Kf * c._int_ef;
+    const TaskVec rate_ref = impedanceRate(c, m, m.lambda, c._int_error, c._int_ef);
     const Velocity vref_ = velocityFromRate(m.tilde, m.dexp, vd, rate_ref);
-    const TaskVec acc_ref = -m.Kv * m.lambdadot - m.Kp * m.lambda + Kf * m.ef;
+    const TaskVec acc_ref = impedanceRate(c, m, m.lambdadot, m.lambda, m.ef);
     aref = referenceAcceleration(c._passivity_based, m, vd, vdotd, rate_ref, acc_ref, vref_);
     vref = vref_;
     c._ref = -f;
@@ -238,18 +242,19 @@ struct ControlLaw {
                                  const Velocity& vd, const Velocity& vdotd, const Force& f,
                                  const Force& fd, TaskVec& fref, TaskVec& e, TaskVec& edot,
                                  TaskVec& ef) {
-    const ForceMotion m(c, x, v, xd, vd, f, fd);
+    const ForceMotion m(x, v, xd, vd, f, fd);
     m.outputs(e, edot, ef);
-    c._stiffness = m.Kp;
-    c._damping = m.Kv;
-    const TaskVec acc_ref = m.ef - m.Kv * m.lambdadot - m.Kp * m.lambda;
+    const TaskMat Kv = dampingMatrix(m, c._kv), Kp = stiffnessMatrix(m, c._kp);
+    c._stiffness = Kp;
+    c._damping = Kv;
+    const TaskVec acc_ref = m.ef - Kv * m.lambdadot - Kp * m.lambda;
     const Velocity fref_ =
         accelerationFromRates(m, vdotd, acc_ref, m.lambdadot, G::carryIn(m.tilde, v));
     fref = fref_;
     c._ref = -f;
     c._ref += fref_;
     if (c._passivity_based) {
-      const TaskVec rate_ref = c._int_ef - m.Kv * m.lambda - m.Kp * c._int_error;
+      const TaskVec rate_ref = c._int_ef - Kv * m.lambda - Kp * c._int_error;
       c._ref += passivityCorrection(m, c._invL2sqr, rate_ref);
       c._integrateError(m.lambda);
       c._integrateForceError(m.ef);

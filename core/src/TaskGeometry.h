@@ -38,6 +38,8 @@ struct SO3Geometry {
   static Velocity starTimes(const Differential& M, const Eigen::MatrixBase<Derived>& x) {
     return Velocity(M.transpose() * x);
   }
+  // (M^T)^T x = M x.
+  static TaskVec starTransposeTimes(const Differential& M, const TaskVec& x) { return M * x; }
   // The velocity product a x b.
   static Velocity bracket(const Velocity& a, const Velocity& b) { return Velocity(a.cross(b)); }
   // d/dt dexp(xi) along xidot.
@@ -50,12 +52,6 @@ struct SO3Geometry {
   template <typename P, typename Q>
   static TaskMat product(const P& lhs, const Q& rhs) {
     return lhs * rhs;
-  }
-  // P diag(k) P^T.
-  template <typename P>
-  static TaskMat weightedGram(const P& lhs, const TaskVec& k) {
-    const TaskMat inner = k.asDiagonal() * lhs.transpose();
-    return lhs * inner;
   }
 };
 
@@ -77,6 +73,14 @@ struct SE3Geometry {
   template <typename Derived>
   static Velocity starTimes(const Differential& M, const Eigen::MatrixBase<Derived>& x) {
     return Velocity(x).upperBlockTriTransposedMult(M);
+  }
+  // (M^b)^T x = [[A, 0], [B, D]] x for M = [[A, B], [0, D]].
+  static TaskVec starTransposeTimes(const Differential& M, const TaskVec& x) {
+    TaskVec res;
+    res.head<3>().noalias() = M.topLeftCorner<3, 3>() * x.head<3>();
+    res.tail<3>().noalias() = M.topRightCorner<3, 3>() * x.head<3>();
+    res.tail<3>().noalias() += M.bottomRightCorner<3, 3>() * x.tail<3>();
+    return res;
   }
   // The velocity product ad(a) b.
   static Velocity bracket(const Velocity& a, const Velocity& b) { return a.adjoint(b); }
@@ -108,22 +112,6 @@ struct SE3Geometry {
     res.bottomLeftCorner<3, 3>().setZero();
     res.bottomRightCorner<3, 3>().noalias() =
         P.bottomRightCorner<3, 3>() * Q.bottomRightCorner<3, 3>();
-    return res;
-  }
-  // P diag(k) P^T for an upper block-triangular P, symmetric; with k = (k1, k2):
-  //   [[P11 k1 P11^T + P12 k2 P12^T, P12 k2 P22^T], [P22 k2 P12^T, P22 k2 P22^T]].
-  static TaskMat weightedGram(const TaskMat& P, const TaskVec& k) {
-    const Matrix3d P11 = P.topLeftCorner<3, 3>(), P12 = P.topRightCorner<3, 3>();
-    const Matrix3d P22 = P.bottomRightCorner<3, 3>();
-    const Matrix3d k1P11t = k.head<3>().asDiagonal() * P11.transpose();
-    const Matrix3d k2P22t = k.tail<3>().asDiagonal() * P22.transpose();
-    const Matrix3d k2P12t = k.tail<3>().asDiagonal() * P12.transpose();
-    TaskMat res;
-    res.topLeftCorner<3, 3>().noalias() = P11 * k1P11t;
-    res.topLeftCorner<3, 3>().noalias() += P12 * k2P12t;
-    res.topRightCorner<3, 3>().noalias() = P12 * k2P22t;
-    res.bottomLeftCorner<3, 3>().noalias() = P22 * k2P12t;
-    res.bottomRightCorner<3, 3>().noalias() = P22 * k2P22t;
     return res;
   }
 };
