@@ -61,7 +61,15 @@ KDL_TARGETS = [
     ("gravity", 0.25, ["panda"]),
     ("jac_full", 0.50, ["ur5", "panda", "baxter", "allegro"]),
     ("dynamics", 0.50, ["ur5", "panda", "baxter", "allegro"]),
+    # The round of the library path for the library's own joints and plain bodies.
+    ("rnea", 0.40, ["ur5", "panda"]),
+    ("gravity", 0.30, ["panda"]),
+    ("dynamics", 0.60, ["ur5", "panda"]),
+    ("fdyn", 0.40, ["panda"]),
 ]
+
+# Bounds on the whole control cycle, ns: (robot, bound).
+CYCLE_TARGETS = [("panda", 1500), ("allegro", 3000)]
 
 # Targets on the ratio of one of our rows to another of the same run, ours or KDL's:
 # (label, (peer, op), (peer, op), bound, robots).
@@ -201,6 +209,9 @@ def main():
         s = sum(x for _, x in parts)
         print("%s (N=%d): cycle %.0f ns; parts %s; sum of parts %.0f ns" % (
             r, n, cycle, ", ".join("%s %.0f (%.0f%%)" % (l, x, 100 * x / s) for l, x in parts), s))
+        for robot, bound in CYCLE_TARGETS:
+            if robot == r:
+                print("  target <= %d ns  %s" % (bound, "met" if cycle <= bound else "NOT met"))
     return 0
 
 
