@@ -64,7 +64,9 @@ class PathPair {
       gen_.updateJacobian(pos_only);
       for (int k = 0; k <= N; ++k) {
         EXPECT_SAME_VALUES(lib_.J(k), gen_.J(k)) << "Jacobian of body " << k;
-        if (!pos_only) EXPECT_SAME_VALUES(lib_.Jdot(k), gen_.Jdot(k)) << "Jdot of body " << k;
+        if (!pos_only) {
+          EXPECT_SAME_VALUES(lib_.Jdot(k), gen_.Jdot(k)) << "Jdot of body " << k;
+        }
       }
     }
   }
