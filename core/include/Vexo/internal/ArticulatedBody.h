@@ -143,24 +143,6 @@ struct ArticulatedJoint {
     dof = joint.dof();
     double D[36];
     Ops::project(joint, IA, D, U);
-    _reduce(D, IA);
-  }
-  // The same along the dof columns of S (column-major, six rows) in place of the joint's E: in the
-  // reference frame, S = Ad_T E.
-  void reduceAlong(const double* S, int dofs, Matrix6d& IA) {
-    dof = dofs;
-    double D[36];
-    for (int c = 0; c < dof; ++c) {
-      Eigen::Map<Vector6d> Uc(U + 6 * c);
-      Uc.noalias() = IA * Eigen::Map<const Vector6d>(S + 6 * c);
-      for (int r = 0; r < dof; ++r) D[r + dof * c] = Eigen::Map<const Vector6d>(S + 6 * r).dot(Uc);
-    }
-    _reduce(D, IA);
-  }
-
- private:
-  // D^-1 from D = E^T IA E and IA -= U D^-1 U^T.
-  void _reduce(const double* D, Matrix6d& IA) {
     const double scale = IA.diagonal().cwiseAbs().maxCoeff();
     const bool massive = invertSymmetric(D, dof, kMasslessPivot * scale, Dinv);
     assert(massive &&
@@ -189,7 +171,6 @@ struct ArticulatedJoint {
       }
   }
 
- public:
   // x = D^-1 r (dof values).
   void solve(const double* r, double* x) const {
     for (int i = 0; i < dof; ++i) {

@@ -142,7 +142,8 @@ struct LibraryOps {
     }
   }
 
-  // M E (6 x dof) and E^T M E (dof x dof), column-major, column by column.
+  // M E (6 x dof) and E^T M E (dof x dof), column-major, column by column: the classes' own
+  // project() reached through the class switch made fdyn and MassInverse 15-20 % slower.
   ZORVIK_ALWAYS_INLINE static void project(const Joint& j, const Matrix6d& M, double* EtME,
                                            double* ME) {
     const int dof = j.dof();

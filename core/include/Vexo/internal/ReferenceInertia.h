@@ -41,12 +41,6 @@ struct RigidComposite {
   Wrench I(const Twist& x) const {
     return Wrench(Vector3D(m * x.v() - h.cross(x.w())), Vector3D(h.cross(x.v()) + J * x.w()));
   }
-  // I as a 6 x 6 matrix.
-  Matrix6d matrix() const {
-    Matrix6d M;
-    M << m * M3::Identity(), -Vector3D(h).ceil(), Vector3D(h).ceil(), J;
-    return M;
-  }
   Wrench Idot(const Twist& x) const {
     return Wrench(Vector3D(-g.cross(x.w())), Vector3D(g.cross(x.v()) + K * x.w()));
   }
