@@ -11,11 +11,13 @@
 
 #include <Controller/HTransformController>
 #include <Controller/RotationController>
+#include <Vexo/CentroidalXD>
 #include <Vexo/DynamicAnalysisXD>
 #include <Vexo/MomentumObserverXD>
 #include <ZorvikURDF/RobotLoader>
 #include <memory>
 
+#include "../tests/support/OperationalSpaceReference.h"
 #include "BenchRegistry.h"
 #include "BenchRobots.h"
 #include "ControlCycle.h"
@@ -51,6 +53,23 @@ struct OursFixture {
     setState(0, false);
     robot.updateJacobian(false);
     robot.idyn(qdot[0], qddot[0], g);
+    for (const std::string& link : taskLinks(info.name)) {
+      const int f = robot.frameIndex(link);
+      const VexoSDK::TaskRows rows =
+          std::string(info.name) == "allegro" ? VexoSDK::TaskRows::Linear : VexoSDK::TaskRows::All;
+      osc.addTask(robot.frameBody(f), robot.frameOffset(f), VexoSDK::JacobianFrame::WorldAligned,
+                  rows);
+      dense.addTask(robot.frameBody(f), robot.frameOffset(f), VexoSDK::JacobianFrame::WorldAligned,
+                    rows);
+    }
+  }
+  // The operational-space tasks: the tool frame of the arms, both of Baxter's hands, the four
+  // fingertips of the Allegro hand (position rows).
+  static std::vector<std::string> taskLinks(const std::string& robot) {
+    if (robot == "ur5") return {"tool0"};
+    if (robot == "panda") return {"panda_hand"};
+    if (robot == "baxter") return {"right_hand_link", "left_hand_link"};
+    return {"link_3.0_tip", "link_7.0_tip", "link_11.0_tip", "link_15.0_tip"};
   }
   void setState(int k, bool pos_only) {
     robot.q() = q[k];
@@ -63,8 +82,14 @@ struct OursFixture {
   JointVec q[2], qdot[2], qddot[2], tau[2], qdot_r, zero, tauExt;
   JointMat M, C, Minv, dq, dqdot;
   JointVec G;
+  std::unique_ptr<typename VexoSDK::DynamicAnalysisXD<N>::RegressorMat> Y{
+      new typename VexoSDK::DynamicAnalysisXD<N>::RegressorMat};
+  LieGroup::Displacement com;
+  typename VexoSDK::CentroidalXD<N>::ComJac Jcom;
   VexoSDK::MomentumObserverXD<N> observer;
   ControlCycle<N> cycle;
+  VexoSDK::OperationalSpaceXD<N> osc;
+  zorvik_test::DenseOperationalSpace<N> dense;
 
   ZORVIK_MAKE_ALIGNED_OPERATOR_NEW
 };
@@ -103,10 +128,26 @@ void registerOursFor(const RobotInfo& info) {
   add("joint_dynamics", [](Fx& x, int) {
     VexoSDK::DynamicAnalysisXD<N>::JointDynamics(x.robot, x.M, x.C, x.G, x.g);
   });
+  add("mass_matrix", [](Fx& x, int) { VexoSDK::DynamicAnalysisXD<N>::MassMatrix(x.robot, x.M); });
   add("fdyn_only", [](Fx& x, int) { x.robot.fdyn(x.tau[0], x.g); });
+  // The operational-space quantities of the robot's tasks (after update and updateJacobian): ours,
+  // the dense route a client writes (MassMatrix, Cholesky, products), and the same products on the
+  // articulated-body M^-1 (MassInverse).
+  add("osc_compute", [](Fx& x, int) { x.osc.compute(x.robot, x.g); });
+  add("osc_dense", [](Fx& x, int) { x.dense.compute(x.robot, x.g); });
+  add("osc_articulated", [](Fx& x, int) { x.dense.compute(x.robot, x.g, true); });
   add("mass_inverse_only",
       [](Fx& x, int) { VexoSDK::DynamicAnalysisXD<N>::MassInverse(x.robot, x.Minv); });
   add("observer", [](Fx& x, int) { x.observer.estimate(x.robot, x.tauExt, x.g); });
+  // The centre of mass with its Jacobian, and the kinetic energy, on the updated model.
+  add("com_jacobian", [](Fx& x, int) {
+    VexoSDK::CentroidalXD<N>::centerOfMass(x.robot, x.com, x.Jcom);
+    benchmark::DoNotOptimize(x.com);
+    benchmark::DoNotOptimize(x.Jcom);
+  });
+  add("kinetic_energy", [](Fx& x, int) {
+    benchmark::DoNotOptimize(VexoSDK::CentroidalXD<N>::kineticEnergy(x.robot));
+  });
   add("cycle", [](Fx& x, int k) { x.cycle.run(x.q[k], x.qdot[k]); });
 
   // The same work as the peers' solvers, from the joint state.
@@ -171,6 +212,15 @@ void registerOursFor(const RobotInfo& info) {
       x.robot.idyn(x.qdot[k], x.qddot[k], x.g);
       x.dq.col(c) = (x.robot.tau() - tau) / h;
     }
+  });
+  // The joint torques as Y pi: the regressor at the state of rnea's row, and its passive form.
+  add("regressor", [](Fx& x, int k) {
+    x.setState(k, false);
+    VexoSDK::DynamicAnalysisXD<N>::Regressor(x.robot, x.qddot[k], x.g, *x.Y);
+  });
+  add("passive_regressor", [](Fx& x, int k) {
+    x.setState(k, false);
+    VexoSDK::DynamicAnalysisXD<N>::PassiveRegressor(x.robot, x.qdot_r, x.qddot[k], x.g, *x.Y);
   });
   add("jac_pos", [](Fx& x, int k) {
     x.setState(k, true);

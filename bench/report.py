@@ -24,11 +24,19 @@ OURS_OPS = [
     ("idyn_momentum", "idyn_momentum", 1),
     ("fdyn_only", "fdyn (gravity)", 1),
     ("mass_inverse_only", "MassInverse", 2),
+    ("mass_matrix", "MassMatrix", 2),
     ("joint_dynamics", "JointDynamics", 2),
+    ("osc_compute", "OperationalSpaceXD::compute", 2),
+    ("osc_dense", "  dense route (MassMatrix, LLT)", 2),
+    ("osc_articulated", "  products on MassInverse", 2),
     ("idyn_derivatives", "update(false)+IdynDerivatives", 2),
     ("fdyn_derivatives", "update(false)+FdynDerivatives", 2),
     ("idyn_finite_differences", "(N+1) x (update(false)+idyn)", 2),
+    ("regressor", "update(false)+Regressor", 2),
+    ("passive_regressor", "update(false)+PassiveRegressor", 2),
     ("observer", "MomentumObserverXD::estimate", 2),
+    ("com_jacobian", "CentroidalXD::centerOfMass with Jc", 1),
+    ("kinetic_energy", "CentroidalXD::kineticEnergy", 1),
     ("cycle", "control cycle", 2),
 ]
 
@@ -85,6 +93,20 @@ CROSS_TARGETS = [
      ["ur5", "panda", "baxter", "allegro"]),
     ("update(false) + FdynDerivatives vs KDL RNE", ("ours", "fdyn_derivatives"), ("kdl", "rnea"),
      2.7, ["panda"]),
+    ("MassMatrix vs JointDynamics", ("ours", "mass_matrix"), ("ours", "joint_dynamics"), 0.6,
+     ["ur5", "panda", "baxter", "allegro"]),
+    # Operational space: the Panda's hand (6 rows), the Allegro's fingertips (12 rows).
+    ("OperationalSpaceXD::compute vs fdyn", ("ours", "osc_compute"), ("ours", "fdyn_only"), 2.5,
+     ["panda"]),
+    ("OperationalSpaceXD::compute vs dense route", ("ours", "osc_compute"), ("ours", "osc_dense"),
+     0.7, ["panda"]),
+    ("OperationalSpaceXD::compute vs dense route", ("ours", "osc_compute"), ("ours", "osc_dense"),
+     0.6, ["allegro"]),
+    ("update(false) + Regressor vs update(false) + idyn", ("ours", "regressor"), ("ours", "rnea"),
+     3.0, ["panda", "allegro"]),
+    ("centre of mass with its Jacobian vs updateJacobian(true)", ("ours", "com_jacobian"),
+     ("ours", "jacobian_pos"), 1.2, ["panda"]),
+    ("kinetic energy vs idyn", ("ours", "kinetic_energy"), ("ours", "idyn"), 0.3, ["panda"]),
 ]
 
 

@@ -40,3 +40,24 @@ foreach(target IN ITEMS ZorvikCore ZorvikCored)
   install(FILES ${CMAKE_CURRENT_BINARY_DIR}/${pc_name}.pc
     DESTINATION ${CMAKE_INSTALL_LIBDIR}/pkgconfig)
 endforeach()
+
+# zorvikurdf.pc and zorvikurdfd.pc: the URDF loader on the release and on the debug core, each
+# requiring the core module of its kind (urdfdom and tinyxml2 are private to the shared library).
+foreach(target IN ITEMS ZorvikURDF ZorvikURDFd)
+  if(NOT TARGET ${target})
+    continue()
+  endif()
+  get_target_property(ZORVIK_PC_LIBNAME ${target} OUTPUT_NAME)
+  string(TOLOWER ${target} pc_name)
+  if(target STREQUAL "ZorvikURDF")
+    set(ZORVIK_PC_CORE zorvikcore)
+    set(ZORVIK_PC_CORE_KIND release)
+  else()
+    set(ZORVIK_PC_CORE zorvikcored)
+    set(ZORVIK_PC_CORE_KIND debug)
+  endif()
+  configure_file(${CMAKE_CURRENT_LIST_DIR}/zorvikurdf.pc.in
+    ${CMAKE_CURRENT_BINARY_DIR}/${pc_name}.pc @ONLY)
+  install(FILES ${CMAKE_CURRENT_BINARY_DIR}/${pc_name}.pc
+    DESTINATION ${CMAKE_INSTALL_LIBDIR}/pkgconfig)
+endforeach()

@@ -5,13 +5,16 @@
 //               M qddot = tau + ... - C qdot - G solved with M, C, G from JointDynamics instead);
 //   controller  HTransformController impedance law on a frame of the hand tracking a figure eight,
 //               mapped to joint accelerations through the frame's Jacobian and its derivative
-//               (damped least squares, null-space posture) and to torques with idyn;
+//               (damped least squares, null-space posture) and to torques with idyn; or, with
+//               --control osc, to torques by OperationalSpaceXD (the task acceleration exactly,
+//               the posture torque in the dynamically consistent null space);
 //   observer    MomentumObserverXD on the measured state and the torques commanded last period.
 // By default the plant carries what the controller's model does not know (a payload in the hand
 // and viscous joint friction), as a real arm does.
 #include <Controller/HTransformController>
 #include <Vexo/DynamicAnalysisXD>
 #include <Vexo/MomentumObserverXD>
+#include <Vexo/OperationalSpaceXD>
 #include <ZorvikURDF/RobotLoader>
 
 #include <algorithm>
@@ -210,6 +213,12 @@ struct Demo {
       viscous = std::min(viscous, 1.0 / (h * Minv.cwiseAbs().rowwise().sum().maxCoeff()));
     }
 
+    // The operational-space route: the hand frame's task in its own coordinates, the frame in
+    // which the impedance law gives its reference acceleration.
+    VexoSDK::OperationalSpaceXD<N> osc;
+    osc.addTask(body, ctrl.frameOffset(frame), VexoSDK::JacobianFrame::Body,
+                positionOnly ? VexoSDK::TaskRows::Linear : VexoSDK::TaskRows::All);
+
     JointVec tauApplied = JointVec::Zero(), residual, tauExt;
     JointMat M, C;
     JointVec G;
@@ -236,9 +245,6 @@ struct Demo {
 
       const HTransform T = ctrl.framePose(frame);
       const Twist V = ctrl.frameTwist(frame);
-      // The hand frame sits at a fixed offset on its body: J_frame = Ad(offset^-1) J_body.
-      ctrl.frameOffset(frame).itransform(ctrl.J(body), J);
-      ctrl.frameOffset(frame).itransform(ctrl.Jdot(body), Jdot);
 
       Eigen::Vector3d pd, pdd, pddd;
       path.at(t, pd, pdd, pddd);
@@ -249,19 +255,32 @@ struct Demo {
       cartesian.refImpedanceAcceleration(T, V, Td, Vd, Vdotd, Wrench(), Wrench(), Vref, Vdotref,
                                          lambda, lambdadot, gamma);
 
-      // qddot = J# (Vdotref - Jdot qdot) + (I - J# J) qddot_posture, J# = J^T (J J^T + d^2 I)^-1;
-      // in position-only mode the angular rows of the task are weighted out.
-      Eigen::Matrix<double, 6, 1> w = Eigen::Matrix<double, 6, 1>::Ones();
-      if (positionOnly) w.tail<3>().setZero();
-      const FrameJac Jw = w.asDiagonal() * J;
-      const Eigen::Matrix<double, 6, 6> JJt = Jw * Jw.transpose() +
-                                              damping * damping * Eigen::Matrix<double, 6, 6>::Identity();
-      const Eigen::LDLT<Eigen::Matrix<double, 6, 6>> solver(JJt);
-      const JointVec qddotTask = Jw.transpose() * solver.solve(w.asDiagonal() * (Vdotref - Jdot * qdot));
       const JointVec qddotPosture = -nullKp * (q - qRest) - nullKv * qdot;
-      const JointVec qddot = qddotTask + qddotPosture - Jw.transpose() * solver.solve(Jw * qddotPosture);
-      ctrl.idyn(qdot, qddot, kGravity);
-      tauApplied = ctrl.tau();
+      if (opt.osc) {
+        // tau = J^T (Lambda a + mu) + P tau_posture: the frame accelerates as Vdotref, and the
+        // posture's own inverse dynamics acts in the null space only.
+        osc.compute(ctrl, kGravity);
+        ctrl.idyn(qdot, qddotPosture, kGravity);
+        const typename VexoSDK::OperationalSpaceXD<N>::TaskVector a =
+            Vdotref.head(osc.rows());
+        osc.torque(a, ctrl.tau(), tauApplied);
+      } else {
+        // The hand frame sits at a fixed offset on its body: J_frame = Ad(offset^-1) J_body.
+        ctrl.frameOffset(frame).itransform(ctrl.J(body), J);
+        ctrl.frameOffset(frame).itransform(ctrl.Jdot(body), Jdot);
+        // qddot = J# (Vdotref - Jdot qdot) + (I - J# J) qddot_posture, J# = J^T (J J^T + d^2 I)^-1;
+        // in position-only mode the angular rows of the task are weighted out.
+        Eigen::Matrix<double, 6, 1> w = Eigen::Matrix<double, 6, 1>::Ones();
+        if (positionOnly) w.tail<3>().setZero();
+        const FrameJac Jw = w.asDiagonal() * J;
+        const Eigen::Matrix<double, 6, 6> JJt = Jw * Jw.transpose() +
+                                                damping * damping * Eigen::Matrix<double, 6, 6>::Identity();
+        const Eigen::LDLT<Eigen::Matrix<double, 6, 6>> solver(JJt);
+        const JointVec qddotTask = Jw.transpose() * solver.solve(w.asDiagonal() * (Vdotref - Jdot * qdot));
+        const JointVec qddot = qddotTask + qddotPosture - Jw.transpose() * solver.solve(Jw * qddotPosture);
+        ctrl.idyn(qdot, qddot, kGravity);
+        tauApplied = ctrl.tau();
+      }
       const auto stop = std::chrono::steady_clock::now();
       cycleMicros.push_back(std::chrono::duration<double, std::micro>(stop - start).count());
 
@@ -350,6 +369,10 @@ struct Demo {
     out << "ZorvikCore demo: " << description.robotName() << " (" << N << " joints), "
         << samples.size() << " steps at " << opt.rate << " Hz\n";
     if (positionOnly) out << "the target body has fewer than 6 joints: position tracking only\n";
+    out << (opt.osc ? "control: operational space (OperationalSpaceXD::torque, posture in the "
+                      "dynamically consistent null space)\n"
+                    : "control: kinematic (damped least-squares task acceleration, posture in "
+                      "the Jacobian's null space, idyn)\n");
     if (opt.mismatch) {
       std::snprintf(line, sizeof line,
                     "plant differs from the model: unmodelled %.3f kg payload, %.2f N m s/rad "
@@ -395,8 +418,9 @@ struct Demo {
                   threshold);
     out << line;
     std::snprintf(line, sizeof line,
-                  "controller cycle (FK, Jacobians, observer, controller, idyn): median %.1f us, "
+                  "controller cycle (FK, Jacobians, observer, controller, %s): median %.1f us, "
                   "p99 %.1f us, max %.1f us\n",
+                  opt.osc ? "operational space" : "damped least squares, idyn",
                   percentile(micros, 0.5), percentile(micros, 0.99),
                   *std::max_element(micros.begin(), micros.end()));
     out << line;

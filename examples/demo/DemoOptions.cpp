@@ -20,6 +20,11 @@ const char* usage() {
          "  --no-mismatch        simulate the plant with exactly the controller's model\n"
          "  --plant-solve        plant accelerations by solving M qddot = tau - C qdot - G\n"
          "                       instead of the forward-dynamics recursion\n"
+         "  --control ROUTE      kinematic (default): task acceleration through a damped\n"
+         "                       least-squares inverse of the Jacobian, posture in its null\n"
+         "                       space, torques by idyn; osc: operational-space torques\n"
+         "                       (OperationalSpaceXD), posture in the dynamically\n"
+         "                       consistent null space\n"
          "  --contact START END  contact window in seconds (default 2 3)\n"
          "  --contact-force N    magnitude of the push on the last body (default 20)\n"
          "  --help               this text\n";
@@ -65,6 +70,12 @@ std::string parseOptions(int argc, char** argv, Options& o) {
       o.plot = false;
     } else if (arg == "--no-mismatch") {
       o.mismatch = false;
+    } else if (arg == "--control") {
+      if (!needs(1)) return "--control needs kinematic or osc";
+      const std::string route = argv[++i];
+      if (route != "kinematic" && route != "osc")
+        return "--control: kinematic or osc, not " + route;
+      o.osc = route == "osc";
     } else if (arg == "--plant-solve") {
       o.plantSolve = true;
     } else {

@@ -15,6 +15,7 @@ struct Options {
   bool plot = true;
   bool mismatch = true;        // plant differs from the controller's model (payload, friction)
   bool plantSolve = false;     // plant by a dense solve of the joint-space equation, not fdyn
+  bool osc = false;            // torques by OperationalSpaceXD, not the kinematic route + idyn
   double contactStart = 2.0;   // s
   double contactEnd = 3.0;     // s
   double contactForce = 20.0;  // N

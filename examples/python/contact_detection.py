@@ -9,6 +9,7 @@ and the commanded torques, estimates them; a threshold on |r| flags the contact.
 against the true external torques and saves it as a PNG.
 
     /usr/bin/python3 examples/python/contact_detection.py [--urdf FILE] [--out DIR]
+        [--locked-joints NAME=VALUE[,NAME=VALUE...]]
 """
 
 import argparse
@@ -18,6 +19,7 @@ import sys
 import numpy as np
 
 import zorvik
+from gravity_compensation import hold_posture, locked_joints
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 DEFAULT_URDF = os.path.join(HERE, "..", "..", "tests", "data", "robots", "panda_arm.urdf")
@@ -25,7 +27,7 @@ DEFAULT_URDF = os.path.join(HERE, "..", "..", "tests", "data", "robots", "panda_
 
 def simulate(robot, duration=3.0, h=1e-3, push=20.0, contact=(1.0, 2.0), gain=50.0):
     n = robot.n
-    q_hold = np.array([0.0, -0.5, 0.0, -2.0, 0.0, 1.6, 0.8])[:n]
+    q_hold = hold_posture(robot, [0.0, -0.5, 0.0, -2.0, 0.0, 1.6, 0.8])
     Kp, Kd = 100.0, 20.0
     observer = zorvik.MomentumObserver(n, h, gain)
     robot.q, robot.qdot = q_hold, np.zeros(n)
@@ -53,8 +55,10 @@ def main():
     parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
     parser.add_argument("--urdf", default=DEFAULT_URDF)
     parser.add_argument("--out", default="zorvik_python_out")
+    parser.add_argument("--locked-joints", type=locked_joints, default={},
+                        help="NAME=VALUE[,NAME=VALUE...]: joints fixed at these positions")
     args = parser.parse_args()
-    robot = zorvik.load_urdf(args.urdf)
+    robot = zorvik.load_urdf(args.urdf, locked_joints=args.locked_joints)
     t, r, ext = simulate(robot)
     norm = np.linalg.norm(r, axis=1)
     quiet = t < 1.0

@@ -7,6 +7,7 @@
 #include <pybind11/numpy.h>
 #include <pybind11/pybind11.h>
 
+#include <cmath>
 #include <initializer_list>
 #include <string>
 #include <vector>
@@ -113,16 +114,32 @@ inline py::array_t<double> newArray(std::initializer_list<py::ssize_t> shape) {
   return py::reinterpret_steal<py::array_t<double>>(a);
 }
 
-// A gain: a scalar for every axis, or one entry per axis.
+// A gain: a scalar for every axis, or one entry per axis; every entry a finite number.
 inline std::vector<double> asGain(py::handle h, const char* name, py::ssize_t n) {
-  if (PyFloat_Check(h.ptr()) || (PyLong_Check(h.ptr()) && !PyBool_Check(h.ptr())))
-    return std::vector<double>(static_cast<std::size_t>(n), h.cast<double>());
-  if (py::isinstance<py::array>(h) && py::reinterpret_borrow<py::array>(h).ndim() == 0) {
+  std::vector<double> gain;
+  if (PyFloat_Check(h.ptr()) || (PyLong_Check(h.ptr()) && !PyBool_Check(h.ptr()))) {
+    gain.assign(static_cast<std::size_t>(n), h.cast<double>());
+  } else if (py::isinstance<py::array>(h) && py::reinterpret_borrow<py::array>(h).ndim() == 0) {
     const Array a = asArray(h, name, {});
-    return std::vector<double>(static_cast<std::size_t>(n), *a.data());
+    gain.assign(static_cast<std::size_t>(n), *a.data());
+  } else {
+    const Array a = asArray(h, name, {n});
+    gain.assign(a.data(), a.data() + n);
   }
-  const Array a = asArray(h, name, {n});
-  return std::vector<double>(a.data(), a.data() + n);
+  for (double g : gain)
+    if (!std::isfinite(g))
+      throw py::value_error("argument '" + std::string(name) + "' must be finite, got " +
+                            std::to_string(g));
+  return gain;
+}
+
+// A period in s: finite and positive (or, with zeroAllowed, zero too).
+inline double asPeriod(double h, const char* name, bool zeroAllowed) {
+  if (!std::isfinite(h) || h < 0 || (h == 0 && !zeroAllowed))
+    throw py::value_error("argument '" + std::string(name) + "' must be a finite " +
+                          (zeroAllowed ? "non-negative" : "positive") + " number of seconds, got " +
+                          std::to_string(h));
+  return h;
 }
 
 }  // namespace zorvik_python

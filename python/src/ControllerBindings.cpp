@@ -53,7 +53,7 @@ void bindController(py::module_& m, const char* name, const char* doc, const cha
   c.def(py::init([](double period, py::handle kp, py::handle kv, py::handle ki,
                     py::handle inv_l2sqr, py::handle kf, py::handle kfi, bool passivity_based) {
           Ctrl ctrl;
-          ctrl.setPeriod(period);
+          ctrl.setPeriod(asPeriod(period, "period", true));
           setGain(ctrl, &Base::setPosGain, kp, "kp");
           setGain(ctrl, &Base::setVelGain, kv, "kv");
           setGain(ctrl, &Base::setIntGain, ki, "ki");
@@ -66,8 +66,9 @@ void bindController(py::module_& m, const char* name, const char* doc, const cha
         py::arg("period") = 0.0, py::arg("kp") = 0.0, py::arg("kv") = 0.0, py::arg("ki") = 0.0,
         py::arg("inv_l2sqr") = 0.0, py::arg("kf") = 0.0, py::arg("kfi") = 0.0,
         py::arg("passivity_based") = false,
-        "Gains are scalars (every axis) or one entry per task coordinate; period in s (the step "
-        "of the integrals).");
+        "Gains are finite scalars (every axis) or one entry per task coordinate; period in s, "
+        "finite and >= 0 (the step of the integrals). Poses must be rotations / rigid transforms "
+        "(R^T R = I to 1e-6, det R > 0, last row (0, 0, 0, 1)); anything else is a ValueError.");
 
   struct Gain {
     const char* name;
@@ -93,8 +94,8 @@ void bindController(py::module_& m, const char* name, const char* doc, const cha
         [set, gname](Ctrl& self, py::handle value) { setGain(self, set, value, gname); }, g.doc);
   }
   c.def(
-       "set_period", [](Ctrl& self, double h) { self.setPeriod(h); }, py::arg("period"),
-       "Control period in s: the step of the integrals.")
+       "set_period", [](Ctrl& self, double h) { self.setPeriod(asPeriod(h, "period", true)); },
+       py::arg("period"), "Control period in s (finite, >= 0): the step of the integrals.")
       .def_property(
           "passivity_based", [](const Ctrl& self) { return self.getPassivityBased(); },
           [](Ctrl& self, bool on) { self.setPassivityBased(on); },

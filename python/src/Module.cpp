@@ -10,8 +10,12 @@
 #include <ZorvikURDF/RobotDescription>
 
 #include <algorithm>
+#include <cctype>
 #include <chrono>
+#include <cstring>
 #include <exception>
+#include <regex>
+#include <stdexcept>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -22,6 +26,8 @@
 
 #include "Arrays.h"
 #include "Bindings.h"
+#include "LieTypes.h"
+#include "PyRobot.h"
 #include "RobotModel.h"
 
 namespace zorvik_python {
@@ -42,17 +48,6 @@ std::string sizeRange() {
   return std::to_string(sizes.front().n) + ".." + std::to_string(sizes.back().n);
 }
 
-// A robot of any supported size. The model is used from the calling thread only (single calls hold
-// the GIL); the batches run on their own models, one per worker, built on first use from the same
-// description and kept for later batches.
-struct PyRobot {
-  std::unique_ptr<RobotModel> model;
-  std::vector<std::unique_ptr<RobotModel>> workers;
-  std::mutex batchMutex;
-
-  int n() const { return model->n(); }
-};
-
 std::unique_ptr<PyRobot> makeRobot(const RobotDescription& description) {
   const int n = description.modelSize();
   const SizeEntry* entry = findSize(n);
@@ -67,11 +62,13 @@ std::unique_ptr<PyRobot> makeRobot(const RobotDescription& description) {
   return robot;
 }
 
-LoadOptions loadOptions(const std::map<std::string, double>& locked, bool floating, bool strict) {
+LoadOptions loadOptions(const std::map<std::string, double>& locked, bool floating, bool strict,
+                        bool repairInertia) {
   LoadOptions options;
   options.lockedJoints = locked;
   options.floatingBase = floating;
   options.strict = strict;
+  options.repairInertia = repairInertia;
   return options;
 }
 
@@ -120,35 +117,6 @@ void requireDerivatives(PyRobot& r) {
                          "was built against");
 }
 
-int bodyIndex(PyRobot& r, int k, const char* name = "k") {
-  if (k < 0 || k > r.n())
-    throw py::index_error("argument '" + std::string(name) + "' must be a body index in 0.." +
-                          std::to_string(r.n()) + ", got " + std::to_string(k));
-  return k;
-}
-
-// A frame by link name or by index.
-int frameOf(PyRobot& r, py::handle frame) {
-  const RobotDescription& d = r.model->description();
-  if (py::isinstance<py::str>(frame)) {
-    const std::string link = frame.cast<std::string>();
-    const int f = d.frameIndex(link);
-    if (f < 0)
-      throw py::value_error("argument 'frame': robot '" + d.robotName() + "' has no link '" +
-                            link + "' (robot.frame_names lists them)");
-    return f;
-  }
-  if (PyLong_Check(frame.ptr())) {
-    const long f = frame.cast<long>();
-    const long count = static_cast<long>(d.frames().size());
-    if (f < 0 || f >= count)
-      throw py::index_error("argument 'frame' must be a frame index in 0.." +
-                            std::to_string(count - 1) + ", got " + std::to_string(f));
-    return static_cast<int>(f);
-  }
-  throw py::type_error("argument 'frame' must be a link name (str) or a frame index (int)");
-}
-
 int conventionOf(const std::string& convention) {
   if (convention == "body") return 0;
   if (convention == "world_aligned") return 1;
@@ -157,14 +125,49 @@ int conventionOf(const std::string& convention) {
                         convention + "'");
 }
 
+// The loader's messages name its C++ options (LoadOptions::lockedJoints); in Python they are the
+// keyword arguments of load_urdf, the same names in snake case (locked_joints).
+std::string pythonNames(const std::string& text) {
+  static const std::regex option("LoadOptions::([A-Za-z0-9]+)");
+  std::string out;
+  auto last = text.cbegin();
+  for (std::sregex_iterator it(text.begin(), text.end(), option), end; it != end; ++it) {
+    out.append(last, (*it)[0].first);
+    for (char c : (*it)[1].str()) {
+      if (std::isupper(static_cast<unsigned char>(c))) {
+        out += '_';
+        c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+      }
+      out += c;
+    }
+    last = (*it)[0].second;
+  }
+  return out.append(last, text.cend());
+}
+
 // ---------------------------------------------------------------------------------------------
 // Batches: K states split in contiguous chunks over `threads` workers, each on its own model. The
 // calling thread takes the first chunk; every worker runs with the caller's floating-point control
 // word (flush-to-zero and denormals-are-zero as the library set them), so that each state gives
 // the bits a single call on the caller's thread gives.
 
-int threadCount(py::handle threads) {
-  if (threads.is_none()) return std::max(1u, std::thread::hardware_concurrency());
+// The default thread count, from the work of the batch. One state costs about 0.09 n us of idyn
+// (n coordinates; measured single-threaded on this project's 2-core machine: 0.6 us at n = 6 and 7,
+// 1.2 to 1.7 us at n = 16), fdyn and joint_dynamics about twice that, idyn_derivatives three
+// times; starting and joining a worker thread costs 20 to 100 us (up to 99 us under load, when
+// K = 10 states took 5 us on one thread). So the batch takes one thread per 2000 units of
+// K n weight (each thread at least about 180 us of work, twice its start-up), at least one and
+// never more than cores: batch_idyn of the 7-joint Panda stays on the calling thread up to K = 571
+// states and takes two from K = 572.
+int defaultThreads(py::ssize_t K, int n, int weight) {
+  const long long units = static_cast<long long>(K) * n * weight;
+  const long long cores = std::max(1u, std::thread::hardware_concurrency());
+  return static_cast<int>(std::max(1LL, std::min(cores, units / 2000)));
+}
+
+// The thread count for K states: threads as given, or None for defaultThreads.
+int threadCount(py::handle threads, py::ssize_t K, int n, int weight) {
+  if (threads.is_none()) return defaultThreads(K, n, weight);
   if (!PyLong_Check(threads.ptr())) throw py::type_error("argument 'threads' must be an int");
   const long t = threads.cast<long>();
   if (t < 1) throw py::value_error("argument 'threads' must be at least 1, got " + std::to_string(t));
@@ -177,7 +180,7 @@ void runBatch(PyRobot& r, py::ssize_t K, int threads, const Work& work) {
   const int T = static_cast<int>(std::min<py::ssize_t>(threads, K));
   py::gil_scoped_release release;
   std::lock_guard<std::mutex> lock(r.batchMutex);
-  while (static_cast<int>(r.workers.size()) < T) r.workers.push_back(r.model->rebuild());
+  while (static_cast<int>(r.workers.size()) < T) r.workers.push_back(r.newWorker());
 #if defined(__SSE__)
   const unsigned csr = _mm_getcsr();
 #endif
@@ -239,7 +242,96 @@ const char* const kGravityNote =
     "gravity: the gravitational acceleration (3,) in the base's reference frame, pointing down "
     "(zorvik.GRAVITY is (0, 0, -9.81)); None leaves gravity out.";
 
+// The inverse kinematics' settings from the Python arguments, each checked.
+IkOptions ikOptions(double positionTolerance, double rotationTolerance, int maxIterations,
+                    int restarts, double positionWeight, double rotationWeight,
+                    py::handle iterationBudget) {
+  auto nonNegative = [](double x, const char* name) {
+    if (!(x >= 0))
+      throw py::value_error("argument '" + std::string(name) + "' must be >= 0, got " +
+                            std::to_string(x));
+    return x;
+  };
+  auto weight = [](double w, const char* name) {
+    if (!(w >= 0) || !std::isfinite(w))
+      throw py::value_error("argument '" + std::string(name) + "' must be finite and >= 0, got " +
+                            std::to_string(w));
+    return w;
+  };
+  IkOptions o;
+  o.positionTolerance = nonNegative(positionTolerance, "position_tolerance");
+  o.rotationTolerance = nonNegative(rotationTolerance, "rotation_tolerance");
+  o.positionWeight = weight(positionWeight, "position_weight");
+  o.rotationWeight = weight(rotationWeight, "rotation_weight");
+  if (o.positionWeight == 0 && o.rotationWeight == 0)
+    throw py::value_error("arguments 'position_weight' and 'rotation_weight' are both zero: "
+                          "nothing would be solved");
+  if (maxIterations < 1)
+    throw py::value_error("argument 'max_iterations' must be at least 1, got " +
+                          std::to_string(maxIterations));
+  if (restarts < 0)
+    throw py::value_error("argument 'restarts' must be at least 0, got " + std::to_string(restarts));
+  o.maxIterations = maxIterations;
+  o.restarts = restarts;
+  if (!iterationBudget.is_none()) {
+    if (!PyLong_Check(iterationBudget.ptr()) || PyBool_Check(iterationBudget.ptr()))
+      throw py::type_error("argument 'iteration_budget' must be an int or None");
+    const long long b = iterationBudget.cast<long long>();
+    if (b < 1)
+      throw py::value_error("argument 'iteration_budget' must be at least 1, got " +
+                            std::to_string(b));
+    o.iterationBudget = static_cast<int>(std::min<long long>(b, std::numeric_limits<int>::max()));
+  }
+  return o;
+}
+
+// The stop test of a Python solve, asked before every iteration without the GIL: the time budget
+// against the steady clock; and, at every new start and every 100 iterations, Python's signal
+// handlers (with the GIL), so that Ctrl-C ends the solve with KeyboardInterrupt.
+struct IkStop {
+  bool timed = false;
+  std::chrono::steady_clock::time_point deadline;
+  int start = 0;
+  long calls = 0;
+  bool interrupted = false;
+
+  explicit IkStop(py::handle timeBudget) {
+    if (timeBudget.is_none()) return;
+    if (!PyFloat_Check(timeBudget.ptr()) &&
+        !(PyLong_Check(timeBudget.ptr()) && !PyBool_Check(timeBudget.ptr())))
+      throw py::type_error("argument 'time_budget' must be a number of seconds or None");
+    const double seconds = timeBudget.cast<double>();
+    if (!(seconds > 0) || !std::isfinite(seconds))
+      throw py::value_error("argument 'time_budget' must be a finite positive number of seconds, "
+                            "got " + std::to_string(seconds));
+    timed = true;
+    // At most 30 years: the clock's 64-bit nanoseconds hold some 290.
+    deadline = std::chrono::steady_clock::now() +
+               std::chrono::duration_cast<std::chrono::steady_clock::duration>(
+                   std::chrono::duration<double>(std::min(seconds, 1e9)));
+  }
+
+  static bool test(void* context, int start) {
+    IkStop& s = *static_cast<IkStop*>(context);
+    if (s.timed && std::chrono::steady_clock::now() >= s.deadline) return true;
+    if (start != s.start || ++s.calls % 100 == 0) {
+      s.start = start;
+      py::gil_scoped_acquire gil;
+      s.interrupted = PyErr_CheckSignals() != 0;   // the exception stays set for the caller
+    }
+    return s.interrupted;
+  }
+};
+
 }  // namespace
+
+RobotModel& robotModelOf(py::handle robot, const char* argument, const char* what) {
+  if (!py::isinstance<PyRobot>(robot))
+    throw py::type_error("argument '" + std::string(argument) + "' must be a zorvik.Robot");
+  PyRobot& r = robot.cast<PyRobot&>();
+  if (what) requireFixedBase(r, what);
+  return *r.model;
+}
 
 void bindRobot(py::module_& m) {
   // Kept for the life of the process: a static Python object would be released after the
@@ -254,11 +346,11 @@ void bindRobot(py::module_& m) {
     try {
       if (p) std::rethrow_exception(p);
     } catch (const LoadError& e) {
-      py::object error = py::handle(loadError.ptr())(py::str(e.what()));
+      py::object error = py::handle(loadError.ptr())(py::str(pythonNames(e.what())));
       error.attr("file") = e.file();
       error.attr("line") = e.line();
-      error.attr("element") = e.element();
-      error.attr("problem") = e.problem();
+      error.attr("element") = pythonNames(e.element());
+      error.attr("problem") = pythonNames(e.problem());
       PyErr_SetObject(loadError.ptr(), error.ptr());
     }
   });
@@ -280,20 +372,25 @@ State: q, qdot, qddot and tau are writable views of the model's own vectors (rob
 changes the model; robot.q = array copies the values in; an array read from robot.q keeps
 seeing the model's values). Per cycle: write q and qdot, call update(), then
 update_jacobian() for J, Jdot, Vdot and frame Jacobians, and the dynamics functions, which read
-the state of the last update and never update themselves.
+the state of the last update and never update themselves. That state is checked, not trusted:
+every result compares q (and, where velocities enter, qdot) with what the last update saw and
+raises RuntimeError naming update() when they differ, or update_jacobian() when the Jacobians
+are not those of the last update; nothing is ever computed from a stale state or returned from
+memory no call has written. inverse_kinematics works on a model of its own and leaves the robot's
+state as it was.
 )doc");
 
   robot
       .def_static(
           "from_string",
           [](const std::string& xml, const std::map<std::string, double>& locked_joints,
-             bool floating_base, bool strict, const std::string& source_name) {
+             bool floating_base, bool strict, const std::string& source_name, bool repair_inertia) {
             return makeRobot(RobotDescription::fromString(
-                xml, source_name, loadOptions(locked_joints, floating_base, strict)));
+                xml, source_name, loadOptions(locked_joints, floating_base, strict, repair_inertia)));
           },
           py::arg("xml"), py::arg("locked_joints") = std::map<std::string, double>(),
           py::arg("floating_base") = false, py::arg("strict") = false,
-          py::arg("source_name") = "<string>",
+          py::arg("source_name") = "<string>", py::arg("repair_inertia") = false,
           "A robot from URDF text; source_name stands for the file in error messages. See "
           "load_urdf for the options.")
       .def_property_readonly("n", &PyRobot::n, "Number of joint coordinates.")
@@ -403,44 +500,57 @@ the state of the last update and never update themselves.
   }
 
   // Results of one body (index 0..n) or one frame (link name or frame index), as new arrays of
-  // rows x cols (cols 0: a vector; -1: n columns).
+  // rows x cols (cols 0: a vector; -1: n columns), and what each reads.
+  enum Needs { kPoses, kTwists, kJacobians, kJacobianRates };
   struct Output {
     const char* name;
     void (RobotModel::*get)(int, double*) const;
     bool frame;
     py::ssize_t rows, cols;
+    Needs needs;
     const char* doc;
   };
   static const Output outputs[] = {
-      {"T", &RobotModel::pose, false, 4, 4, "Pose (4, 4) of body k (0..n) in the reference frame."},
-      {"V", &RobotModel::twist, false, 6, 0, "Twist (6,) of body k in its own frame, (v, w)."},
-      {"J", &RobotModel::jacobian, false, 6, -1,
-       "Body Jacobian (6, n) of body k in its own frame, V(k) = J(k) qdot (after "
+      {"T", &RobotModel::pose, false, 4, 4, kPoses,
+       "Pose (4, 4) of body k (0..n) in the reference frame (after update())."},
+      {"V", &RobotModel::twist, false, 6, 0, kTwists,
+       "Twist (6,) of body k in its own frame, (v, w) (after update(), not pos_only)."},
+      {"J", &RobotModel::jacobian, false, 6, -1, kJacobians,
+       "Body Jacobian (6, n) of body k in its own frame, V(k) = J(k) qdot (after update() and "
        "update_jacobian())."},
-      {"Jdot", &RobotModel::jacobianDot, false, 6, -1,
-       "Time derivative (6, n) of J(k) (after update_jacobian(), with the derivatives)."},
-      {"Vdot", &RobotModel::acceleration, false, 6, 0,
+      {"Jdot", &RobotModel::jacobianDot, false, 6, -1, kJacobianRates,
+       "Time derivative (6, n) of J(k) (after update() and update_jacobian(), both with the "
+       "derivatives)."},
+      {"Vdot", &RobotModel::acceleration, false, 6, 0, kJacobianRates,
        "Acceleration (6,) of body k in its own frame, J(k) qddot + Jdot(k) qdot from the stored "
-       "qddot and qdot (no base motion, no gravity; after update_jacobian())."},
-      {"frame_pose", &RobotModel::framePose, true, 4, 4,
-       "Pose (4, 4) of a link (name or frame index) in the reference frame."},
-      {"frame_twist", &RobotModel::frameTwist, true, 6, 0, "Twist (6,) of a link in its own frame."},
-      {"frame_acceleration", &RobotModel::frameAcceleration, true, 6, 0,
+       "qddot and qdot (no base motion, no gravity; after update() and update_jacobian())."},
+      {"frame_pose", &RobotModel::framePose, true, 4, 4, kPoses,
+       "Pose (4, 4) of a link (name or frame index) in the reference frame (after update())."},
+      {"frame_twist", &RobotModel::frameTwist, true, 6, 0, kTwists,
+       "Twist (6,) of a link in its own frame (after update(), not pos_only)."},
+      {"frame_acceleration", &RobotModel::frameAcceleration, true, 6, 0, kJacobianRates,
        "Acceleration (6,) of a link in its own frame from the stored qddot and qdot (after "
-       "update_jacobian())."},
+       "update() and update_jacobian())."},
   };
   for (const Output& o : outputs) {
     auto get = o.get;
     const py::ssize_t rows = o.rows, cols = o.cols;
-    auto result = [rows, cols](PyRobot& r) {
+    const Needs needs = o.needs;
+    const std::string what = std::string("robot.") + o.name;
+    auto result = [rows, cols, needs, what](PyRobot& r) {
+      if (needs == kPoses || needs == kTwists)
+        requireUpdate(r, needs == kTwists, what.c_str());
+      else
+        requireJacobians(r, needs == kJacobianRates, what.c_str());
       return cols == 0 ? newArray({rows}) : newArray({rows, cols < 0 ? r.n() : cols});
     };
     if (o.frame)
       robot.def(
           o.name,
           [get, result](PyRobot& r, py::handle frame) {
+            const int f = frameOf(r, frame);
             py::array_t<double> out = result(r);
-            ((*r.model).*get)(frameOf(r, frame), out.mutable_data());
+            ((*r.model).*get)(f, out.mutable_data());
             return out;
           },
           py::arg("frame"), o.doc);
@@ -448,8 +558,9 @@ the state of the last update and never update themselves.
       robot.def(
           o.name,
           [get, result](PyRobot& r, int k) {
+            const int b = bodyIndex(r, k);
             py::array_t<double> out = result(r);
-            ((*r.model).*get)(bodyIndex(r, k), out.mutable_data());
+            ((*r.model).*get)(b, out.mutable_data());
             return out;
           },
           py::arg("k"), o.doc);
@@ -467,7 +578,10 @@ the state of the last update and never update themselves.
             if (!r.model->floatingBase())
               throw py::value_error("base_pose is written on floating-base robots only");
             const Array T = asArray(value, "base_pose", {4, 4});
+            requireRigidTransform(Eigen::Map<const Eigen::Matrix<double, 4, 4, Eigen::RowMajor>>(T.data()),
+                                  "base_pose");
             r.model->setBasePose(T.data());
+            r.basePoseSet = true;
           },
           "The base's pose (4, 4) in the reference frame, applied at the next update(); "
           "writable on a floating base (a copy: assign a whole matrix).")
@@ -483,6 +597,7 @@ the state of the last update and never update themselves.
               throw py::value_error("base_twist is written on floating-base robots only");
             const Array V = asArray(value, "base_twist", {6});
             r.model->setBaseTwist(V.data());
+            r.baseTwistSet = true;
           },
           "The base's twist (6,) in its own frame, applied at the next update(); writable on a "
           "floating base (a copy).")
@@ -497,18 +612,34 @@ the state of the last update and never update themselves.
           "robot found (a copy).")
 
       .def(
-          "update", [](PyRobot& r, bool pos_only) { r.model->update(pos_only); },
+          "update",
+          [](PyRobot& r, bool pos_only) {
+            r.model->update(pos_only);
+            noteUpdate(r, pos_only);
+          },
           py::arg("pos_only") = false,
-          "Forward kinematics from q (and qdot): body poses and, unless pos_only, body twists.")
+          "Forward kinematics from q (and qdot): body poses and, unless pos_only, body twists. "
+          "Every result that reads them (poses, twists, Jacobians, dynamics) raises RuntimeError "
+          "naming update() when q (or, where twists enter, qdot) has changed since.")
       .def(
-          "update_jacobian", [](PyRobot& r, bool pos_only) { r.model->updateJacobian(pos_only); },
+          "update_jacobian",
+          [](PyRobot& r, bool pos_only) {
+            requireUpdate(r, !pos_only, "robot.update_jacobian");
+            r.model->updateJacobian(pos_only);
+            r.jacobians = true;
+            r.jacobianRates = r.jacobianRates || !pos_only;
+          },
           py::arg("pos_only") = false,
-          "Body Jacobians and, unless pos_only, their derivatives (after update()).")
+          "Body Jacobians and, unless pos_only, their derivatives (after update(), not pos_only "
+          "for the derivatives). J, Jdot, Vdot and the frame Jacobians raise RuntimeError naming "
+          "update_jacobian() until it has run for the current update.")
       .def(
           "frame_jacobian",
           [](PyRobot& r, py::handle frame, const std::string& convention) {
+            const int f = frameOf(r, frame), c = conventionOf(convention);
+            requireJacobians(r, false, "robot.frame_jacobian");
             py::array_t<double> out = newArray({6, r.n()});
-            r.model->frameJacobian(frameOf(r, frame), conventionOf(convention), out.mutable_data());
+            r.model->frameJacobian(f, c, out.mutable_data());
             return out;
           },
           py::arg("frame"), py::arg("convention"),
@@ -518,9 +649,10 @@ the state of the last update and never update themselves.
       .def(
           "frame_jacobian_dot",
           [](PyRobot& r, py::handle frame, const std::string& convention) {
+            const int f = frameOf(r, frame), c = conventionOf(convention);
+            requireJacobians(r, true, "robot.frame_jacobian_dot");
             py::array_t<double> out = newArray({6, r.n()});
-            r.model->frameJacobianDot(frameOf(r, frame), conventionOf(convention),
-                                      out.mutable_data());
+            r.model->frameJacobianDot(f, c, out.mutable_data());
             return out;
           },
           py::arg("frame"), py::arg("convention"),
@@ -534,13 +666,20 @@ the state of the last update and never update themselves.
             const int n = r.n();
             const Array v = asArray(qdot, "qdot", {n}), a = asArray(qddot, "qddot", {n});
             Array g, b;
-            r.model->idyn(v.data(), a.data(), gravityOf(gravity, g), baseAccOf(r, base_acc, b));
+            const double *gp = gravityOf(gravity, g), *bp = baseAccOf(r, base_acc, b);
+            requireUpdate(r, true, "robot.idyn");
+            r.model->idyn(v.data(), a.data(), gp, bp);
             return copyOf(r.model->tau(), n);
           },
           py::arg("qdot"), py::arg("qddot"), py::arg("gravity") = py::none(),
           py::arg("base_acc") = py::none(),
           (std::string("Inverse dynamics tau = M(q) qddot + C(q, qdot) qdot + g(q) (n,) at the "
-                       "state of the last update(false). Returns tau and leaves it in robot.tau. ") +
+                       "state of the last update(false). The velocity terms C(q, qdot) qdot come from "
+                       "that state (the twists the update computed from robot.qdot), not from the "
+                       "qdot argument, which only feeds each joint's own relative acceleration "
+                       "E qddot + Edot qdot (no effect for revolute and prismatic joints, whose "
+                       "Edot is zero): to change the velocity, write robot.qdot and update(). "
+                       "Returns tau and leaves it in robot.tau. ") +
            kGravityNote +
            " base_acc (6,): on a floating base, the base's acceleration in its own frame "
            "(the floating-base form, with base_twist as the base's twist).")
@@ -553,8 +692,9 @@ the state of the last update and never update themselves.
             const Array v = asArray(qdot_ref, "qdot_ref", {n});
             const Array a = asArray(qddot_ref, "qddot_ref", {n});
             Array g, b;
-            r.model->idynPassive(v.data(), a.data(), gravityOf(gravity, g),
-                                 baseAccOf(r, base_acc, b));
+            const double *gp = gravityOf(gravity, g), *bp = baseAccOf(r, base_acc, b);
+            requireUpdate(r, true, "robot.idyn_passive");
+            r.model->idynPassive(v.data(), a.data(), gp, bp);
             return copyOf(r.model->tau(), n);
           },
           py::arg("qdot_ref"), py::arg("qddot_ref"), py::arg("gravity") = py::none(),
@@ -568,6 +708,7 @@ the state of the last update and never update themselves.
           "idyn_gravity",
           [](PyRobot& r, py::handle gravity) {
             const Array g = asArray(gravity, "gravity", {3});
+            requireUpdate(r, false, "robot.idyn_gravity");
             r.model->idynGravity(g.data());
             return copyOf(r.model->tau(), r.n());
           },
@@ -579,7 +720,9 @@ the state of the last update and never update themselves.
           [](PyRobot& r, py::handle qddot, py::handle base_acc) {
             const Array a = asArray(qddot, "qddot", {r.n()});
             Array b;
-            r.model->idynMomentum(a.data(), baseAccOf(r, base_acc, b));
+            const double* bp = baseAccOf(r, base_acc, b);
+            requireUpdate(r, false, "robot.idyn_momentum");
+            r.model->idynMomentum(a.data(), bp);
             return copyOf(r.model->tau(), r.n());
           },
           py::arg("qddot"), py::arg("base_acc") = py::none(),
@@ -590,7 +733,9 @@ the state of the last update and never update themselves.
           [](PyRobot& r, py::handle tau, py::handle gravity) {
             const Array t = asArray(tau, "tau", {r.n()});
             Array g;
-            r.model->fdyn(t.data(), gravityOf(gravity, g));
+            const double* gp = gravityOf(gravity, g);
+            requireUpdate(r, true, "robot.fdyn");
+            r.model->fdyn(t.data(), gp);
             return copyOf(r.model->qddot(), r.n());
           },
           py::arg("tau"), py::arg("gravity") = py::none(),
@@ -606,6 +751,7 @@ the state of the last update and never update themselves.
             requireFixedBase(r, "joint_dynamics");
             const Array g = asArray(gravity, "gravity", {3});
             const int n = r.n();
+            requireUpdate(r, true, "robot.joint_dynamics");
             py::array_t<double> M = newArray({n, n}), C = newArray({n, n}), G = newArray({n});
             r.model->jointDynamics(g.data(), M.mutable_data(), C.mutable_data(), G.mutable_data());
             return py::make_tuple(M, C, G);
@@ -618,11 +764,23 @@ the state of the last update and never update themselves.
           "mass_inverse",
           [](PyRobot& r) {
             requireFixedBase(r, "mass_inverse");
+            requireUpdate(r, false, "robot.mass_inverse");
             py::array_t<double> Minv = newArray({r.n(), r.n()});
             r.model->massInverse(Minv.mutable_data());
             return Minv;
           },
           "M(q)^-1 (n, n) at the stored q, by the articulated-body recursion (exactly symmetric).")
+      .def(
+          "mass_matrix",
+          [](PyRobot& r) {
+            requireFixedBase(r, "mass_matrix");
+            requireUpdate(r, false, "robot.mass_matrix");
+            py::array_t<double> M = newArray({r.n(), r.n()});
+            r.model->massMatrix(M.mutable_data());
+            return M;
+          },
+          "M(q) (n, n) alone at the stored q (the velocities are not read), exactly symmetric: "
+          "the M of joint_dynamics without the cost of C and G.")
       .def(
           "idyn_derivatives",
           [](PyRobot& r, py::handle qddot, py::handle gravity) {
@@ -631,6 +789,7 @@ the state of the last update and never update themselves.
             const int n = r.n();
             const Array a = asArray(qddot, "qddot", {n});
             const Array g = asArray(gravity, "gravity", {3});
+            requireUpdate(r, true, "robot.idyn_derivatives");
             py::array_t<double> dq = newArray({n, n}), dqdot = newArray({n, n});
             r.model->idynDerivatives(a.data(), g.data(), dq.mutable_data(), dqdot.mutable_data());
             return py::make_tuple(dq, dqdot);
@@ -646,6 +805,7 @@ the state of the last update and never update themselves.
             const int n = r.n();
             const Array t = asArray(tau, "tau", {n});
             const Array g = asArray(gravity, "gravity", {3});
+            requireUpdate(r, true, "robot.fdyn_derivatives");
             py::array_t<double> dq = newArray({n, n}), dqdot = newArray({n, n}),
                                 Minv = newArray({n, n});
             r.model->fdynDerivatives(t.data(), g.data(), dq.mutable_data(), dqdot.mutable_data(),
@@ -660,39 +820,63 @@ the state of the last update and never update themselves.
           [](PyRobot& r, py::handle frame, py::handle target, py::handle q_seed,
              double position_tolerance, double rotation_tolerance, int max_iterations,
              int restarts, double position_weight, double rotation_weight,
-             unsigned long long seed) {
+             unsigned long long seed, py::handle iteration_budget, py::handle time_budget) {
             const int f = frameOf(r, frame);
             const Array T = asArray(target, "target", {4, 4});
+            requireRigidTransform(Eigen::Map<const Eigen::Matrix<double, 4, 4, Eigen::RowMajor>>(T.data()),
+                                  "target");
             const Array seedQ = asArray(q_seed, "q_seed", {r.n()});
-            if (max_iterations < 1 || restarts < 0)
-              throw py::value_error("max_iterations must be at least 1 and restarts at least 0");
-            IkOptions o;
-            o.positionTolerance = position_tolerance;
-            o.rotationTolerance = rotation_tolerance;
-            o.maxIterations = max_iterations;
-            o.restarts = restarts;
-            o.positionWeight = position_weight;
-            o.rotationWeight = rotation_weight;
+            IkOptions o = ikOptions(position_tolerance, rotation_tolerance, max_iterations,
+                                    restarts, position_weight, rotation_weight, iteration_budget);
             o.seed = seed;
+            IkStop stop(time_budget);
+            o.stopTest = &IkStop::test;
+            o.stopContext = &stop;
+            const std::vector<double> targetCopy(T.data(), T.data() + 16),
+                seedCopy(seedQ.data(), seedQ.data() + r.n());
+            double base[16];
+            r.model->basePose(base);   // a floating base's pose places the target's frame
             py::array_t<double> q = newArray({r.n()});
-            const IkOutcome res = r.model->inverseKinematics(f, T.data(), seedQ.data(), o,
-                                                             q.mutable_data());
+            double* qOut = q.mutable_data();
+            IkOutcome res;
+            {
+              // The solve touches no Python object: other threads run meanwhile, on a model that
+              // is the solver's alone.
+              py::gil_scoped_release release;
+              std::lock_guard<std::mutex> lock(r.ikMutex);
+              if (!r.ikModel) r.ikModel = r.model->rebuild();
+              r.ikModel->setBasePose(base);
+              res = r.ikModel->inverseKinematics(f, targetCopy.data(), seedCopy.data(), o, qOut);
+            }
+            if (stop.interrupted) throw py::error_already_set();
             py::dict info;
             info["converged"] = res.converged;
             info["iterations"] = res.iterations;
             info["position_error"] = res.positionError;
             info["rotation_error"] = res.rotationError;
+            info["stopped"] = res.stopped;
             return py::make_tuple(q, info);
           },
           py::arg("frame"), py::arg("target"), py::arg("q_seed"),
-          py::arg("position_tolerance") = 1e-6, py::arg("rotation_tolerance") = 1e-6,
-          py::arg("max_iterations") = 100, py::arg("restarts") = 20,
-          py::arg("position_weight") = 1.0, py::arg("rotation_weight") = 1.0,
-          py::arg("seed") = 1ull,
-          "(q, info): coordinates (n,) that put the link at the target pose (4, 4), by damped "
-          "least squares within the URDF position limits, with deterministic restarts; info "
-          "has converged, iterations, position_error (m) and rotation_error (rad). The model is "
-          "the solver's workspace: afterwards robot.q is q and the poses are those of q.");
+          py::arg("position_tolerance") = IkOptions::Defaults::positionTolerance,
+          py::arg("rotation_tolerance") = IkOptions::Defaults::rotationTolerance,
+          py::arg("max_iterations") = IkOptions::Defaults::maxIterations,
+          py::arg("restarts") = IkOptions::Defaults::restarts,
+          py::arg("position_weight") = IkOptions::Defaults::positionWeight,
+          py::arg("rotation_weight") = IkOptions::Defaults::rotationWeight,
+          py::arg("seed") = static_cast<unsigned long long>(IkOptions::Defaults::seed),
+          py::arg("iteration_budget") = py::none(), py::arg("time_budget") = py::none(),
+          "(q, info): coordinates (n,) that put the link at the target pose (4, 4, a rigid "
+          "transform), by damped least squares within the URDF position limits, with "
+          "deterministic restarts (the defaults are the C++ solver's, IKDefaults in "
+          "<Vexo/InverseKinematicsXD>). Tolerances in m and rad, >= 0; weights finite, >= 0, not "
+          "both zero (rotation_weight=0: position only). iteration_budget (int >= 1) bounds the "
+          "iterations of all starts together, deterministically; time_budget (s, > 0) bounds the "
+          "solve's time on a monotonic clock; either ends the solve with the best iterate so far "
+          "and info['stopped'] = True. info also has converged, iterations, position_error (m) "
+          "and rotation_error (rad). The solve runs without the GIL on a model of its own: the "
+          "robot's state is left as it was (robot.q is not q). It checks for signals between "
+          "restarts and every 100 iterations: Ctrl-C raises KeyboardInterrupt.");
 
   // Batches.
   robot
@@ -706,7 +890,7 @@ the state of the last update and never update themselves.
             double* tau = out.mutable_data();
             const double *q = in.Q.data(), *qd = in.Qdot.data(), *qdd = in.third.data(),
                          *g = in.gravity.data();
-            runBatch(r, in.K, threadCount(threads), [&](RobotModel& m, py::ssize_t k) {
+            runBatch(r, in.K, threadCount(threads, in.K, n, 1), [&](RobotModel& m, py::ssize_t k) {
               setState(m, q, qd, k);
               m.idyn(qd + k * n, qdd + k * n, g, nullptr);
               std::copy(m.tau(), m.tau() + n, tau + k * n);
@@ -717,8 +901,12 @@ the state of the last update and never update themselves.
           py::arg("threads") = py::none(),
           "idyn for K states: rows of Q, Qdot, Qddot (K, n) -> tau (K, n), each row the bits of "
           "update() and idyn(Qdot[k], Qddot[k], gravity) at q = Q[k], qdot = Qdot[k]. Runs "
-          "without the GIL on `threads` workers (default: every core), each on its own copy of "
-          "the model; the robot's own state is not touched.")
+          "without the GIL on `threads` workers, each on its own copy of the model; the robot's "
+          "own state is not touched. Default threads: one per 2000 units of K * n * w (w = 1 "
+          "for batch_idyn, 2 for batch_fdyn and batch_joint_dynamics, 3 for "
+          "batch_idyn_derivatives), at least 1 and at most the number of cores: about 180 us of "
+          "work per thread, twice what starting one costs, so that small batches stay on the "
+          "calling thread (batch_idyn of a 7-joint arm up to K = 571).")
       .def(
           "batch_fdyn",
           [](PyRobot& r, py::handle Q, py::handle Qdot, py::handle Tau, py::handle gravity,
@@ -730,7 +918,7 @@ the state of the last update and never update themselves.
             double* qddot = out.mutable_data();
             const double *q = in.Q.data(), *qd = in.Qdot.data(), *tau = in.third.data(),
                          *g = in.gravity.data();
-            runBatch(r, in.K, threadCount(threads), [&](RobotModel& m, py::ssize_t k) {
+            runBatch(r, in.K, threadCount(threads, in.K, n, 2), [&](RobotModel& m, py::ssize_t k) {
               setState(m, q, qd, k);
               m.fdyn(tau + k * n, g);
               std::copy(m.qddot(), m.qddot() + n, qddot + k * n);
@@ -750,7 +938,7 @@ the state of the last update and never update themselves.
                                 G = newArray({in.K, n});
             double *pM = M.mutable_data(), *pC = C.mutable_data(), *pG = G.mutable_data();
             const double *q = in.Q.data(), *qd = in.Qdot.data(), *g = in.gravity.data();
-            runBatch(r, in.K, threadCount(threads), [&](RobotModel& m, py::ssize_t k) {
+            runBatch(r, in.K, threadCount(threads, in.K, n, 2), [&](RobotModel& m, py::ssize_t k) {
               setState(m, q, qd, k);
               m.jointDynamics(g, pM + k * n * n, pC + k * n * n, pG + k * n);
             });
@@ -771,7 +959,7 @@ the state of the last update and never update themselves.
             double *pq = dq.mutable_data(), *pqd = dqdot.mutable_data();
             const double *q = in.Q.data(), *qd = in.Qdot.data(), *qdd = in.third.data(),
                          *g = in.gravity.data();
-            runBatch(r, in.K, threadCount(threads), [&](RobotModel& m, py::ssize_t k) {
+            runBatch(r, in.K, threadCount(threads, in.K, n, 3), [&](RobotModel& m, py::ssize_t k) {
               setState(m, q, qd, k);
               m.idynDerivatives(qdd + k * n, g, pq + k * n * n, pqd + k * n * n);
             });
@@ -785,18 +973,32 @@ the state of the last update and never update themselves.
   m.def(
       "load_urdf",
       [](py::object path, const std::map<std::string, double>& locked_joints, bool floating_base,
-         bool strict) {
-        const std::string file =
-            py::str(py::module_::import("os").attr("fspath")(path)).cast<std::string>();
-        return makeRobot(RobotDescription::fromFile(file, loadOptions(locked_joints, floating_base, strict)));
+         bool strict, bool repair_inertia) {
+        // str, bytes (decoded as the file system does) or any os.PathLike of either.
+        if (!py::isinstance<py::str>(path) && !py::isinstance<py::bytes>(path) &&
+            !py::hasattr(path, "__fspath__"))
+          throw py::type_error("argument 'path' must be a str, bytes or os.PathLike, got " +
+                               std::string(py::str(py::type::handle_of(path).attr("__name__"))));
+        const py::module_ os = py::module_::import("os");
+        const std::string file = os.attr("fsdecode")(os.attr("fspath")(path)).cast<std::string>();
+        return makeRobot(RobotDescription::fromFile(
+            file, loadOptions(locked_joints, floating_base, strict, repair_inertia)));
       },
       py::arg("path"), py::arg("locked_joints") = std::map<std::string, double>(),
       py::arg("floating_base") = false, py::arg("strict") = false,
-      "A Robot from a URDF file, of whatever size it has (zorvik.SUPPORTED_SIZES). "
+      py::arg("repair_inertia") = false,
+      "A Robot from a URDF file (path: str, bytes or os.PathLike), of whatever size it has "
+      "(zorvik.SUPPORTED_SIZES). "
       "locked_joints maps moving joints to the positions (rad or m) at which they become fixed; "
       "floating_base mounts the root link on a free-floating base whose pose and twist the "
-      "client writes (base_pose, base_twist); strict turns the loader's warnings into errors. "
-      "Raises zorvik.LoadError naming the file, line and element.");
+      "client writes (base_pose, base_twist); strict turns the loader's warnings into errors; "
+      "repair_inertia replaces an inconsistent inertia tensor (negative principal moment, "
+      "violated triangle inequality) by the nearest consistent one, with a warning naming the "
+      "link, instead of refusing it. Raises zorvik.LoadError naming the file, line and element.");
+
+  m.def("_default_threads", &defaultThreads, py::arg("K"), py::arg("n"), py::arg("weight"),
+        "The batches' default thread count for K states of n coordinates at a cost weight (1: "
+        "idyn; 2: fdyn, joint_dynamics; 3: idyn_derivatives).");
 
   // The C++ side of bench/python_overhead.py: the same interface calls timed in a loop, without
   // Python in between.
@@ -806,6 +1008,7 @@ the state of the last update and never update themselves.
         const int n = r.n();
         const Array v = asArray(qdot, "qdot", {n}), a = asArray(qddot, "qddot", {n});
         const Array g = asArray(gravity, "gravity", {3});
+        requireUpdate(r, true, "_time_idyn");
         const auto start = std::chrono::steady_clock::now();
         for (long i = 0; i < iterations; ++i) r.model->idyn(v.data(), a.data(), g.data(), nullptr);
         const std::chrono::duration<double> elapsed = std::chrono::steady_clock::now() - start;
@@ -826,6 +1029,7 @@ the state of the last update and never update themselves.
           std::copy(r.model->tau(), r.model->tau() + n, tau.begin());
         }
         const std::chrono::duration<double> elapsed = std::chrono::steady_clock::now() - start;
+        if (in.K > 0) noteUpdate(r, false);   // the model holds the last row's state
         return elapsed.count() / static_cast<double>(std::max<py::ssize_t>(in.K, 1));
       },
       py::arg("robot"), py::arg("Q"), py::arg("Qdot"), py::arg("Qddot"), py::arg("gravity"),
@@ -844,14 +1048,19 @@ applied torques in robot.tau, call estimate. It starts from zero momentum (robot
                                      "), got " + std::to_string(n));
              std::unique_ptr<PyObserver> o(new PyObserver);
              o->model = e->observer();
-             o->period = period;
+             o->period = asPeriod(period, "period", false);
              o->gain = asGain(gain, "gain", n);
+             for (double L : o->gain)
+               if (L < 0)
+                 throw py::value_error("argument 'gain' must be >= 0 (a bandwidth, 1/s), got " +
+                                       std::to_string(L));
              o->model->setPeriod(period);
              o->model->setGain(o->gain.data());
              return o;
            }),
            py::arg("n"), py::arg("period"), py::arg("gain"),
-           "n joint coordinates, sampling period in s, gain a scalar or one per joint (1/s).")
+           "n joint coordinates, sampling period in s (finite, > 0), gain a scalar or one per "
+           "joint (1/s, finite, >= 0).")
       .def_property_readonly(
           "n", [](PyObserver& o) { return o.model->n(); }, "Number of joint coordinates.")
       .def_property_readonly(
@@ -868,8 +1077,10 @@ applied torques in robot.tau, call estimate. It starts from zero momentum (robot
                                     " joint coordinates, got " + std::to_string(r.n()));
             requireFixedBase(r, "the momentum observer");
             Array g;
+            const double* gp = gravityOf(gravity, g);
+            requireUpdate(r, true, "MomentumObserver.estimate");
             py::array_t<double> out = newArray({r.n()});
-            o.model->estimate(*r.model, gravityOf(gravity, g), out.mutable_data());
+            o.model->estimate(*r.model, gp, out.mutable_data());
             return out;
           },
           py::arg("robot"), py::arg("gravity") = py::none(),
@@ -884,6 +1095,9 @@ PYBIND11_MODULE(_zorvik, m) {
   m.doc() =
       "ZorvikCore: rigid-body kinematics and dynamics of robot manipulators on numpy arrays.";
   zorvik_python::bindRobot(m);
+  zorvik_python::bindRegressors(m);
+  zorvik_python::bindRobotIntrospection(m);
   zorvik_python::bindLieGroups(m);
   zorvik_python::bindControllers(m);
+  zorvik_python::bindOperationalSpace(m);
 }

@@ -9,8 +9,12 @@
 #ifndef ZORVIK_PYTHON_ROBOTMODEL_H_
 #define ZORVIK_PYTHON_ROBOTMODEL_H_
 
+#include <AMBS/Body>
+#include <AMBS/Joint>
+#include <Vexo/InverseKinematicsXD>
 #include <ZorvikURDF/RobotDescription>
 
+#include <limits>
 #include <memory>
 #include <vector>
 
@@ -18,15 +22,20 @@ namespace zorvik_python {
 
 using ZorvikFoundation::URDF::RobotDescription;
 
-// Inverse-kinematics settings and result (see <Vexo/InverseKinematicsXD>).
+// Inverse-kinematics settings and result (see <Vexo/InverseKinematicsXD>), with the library's
+// defaults.
 struct IkOptions {
-  double positionTolerance = 1e-6;
-  double rotationTolerance = 1e-6;
-  int maxIterations = 100;
-  int restarts = 20;
-  double positionWeight = 1;
-  double rotationWeight = 1;
-  unsigned long long seed = 1;
+  typedef ZorvikFoundation::VexoSDK::IKDefaults Defaults;
+  double positionTolerance = Defaults::positionTolerance;
+  double rotationTolerance = Defaults::rotationTolerance;
+  int maxIterations = Defaults::maxIterations;
+  int restarts = Defaults::restarts;
+  double positionWeight = Defaults::positionWeight;
+  double rotationWeight = Defaults::rotationWeight;
+  unsigned long long seed = Defaults::seed;
+  int iterationBudget = std::numeric_limits<int>::max();
+  ZorvikFoundation::VexoSDK::IKStopTest stopTest = nullptr;
+  void* stopContext = nullptr;
 };
 
 struct IkOutcome {
@@ -34,9 +43,11 @@ struct IkOutcome {
   int iterations;
   double positionError;
   double rotationError;
+  bool stopped;
 };
 
 class ObserverModel;
+class OperationalSpaceModel;
 
 class RobotModel {
  public:
@@ -94,6 +105,7 @@ class RobotModel {
   // gravity as in idynGravity (never null here).
   virtual void jointDynamics(const double* gravity, double* M, double* C, double* G) = 0;
   virtual void massInverse(double* Minv) = 0;
+  virtual void massMatrix(double* M) const = 0;
 
   // The derivatives of the inverse and forward dynamics, when the library provides them.
   virtual bool hasDerivatives() const = 0;
@@ -102,11 +114,47 @@ class RobotModel {
   virtual void fdynDerivatives(const double* tau, const double* gravity, double* dqddot_dq,
                                double* dqddot_dqdot, double* Minv) = 0;
 
+  // The bodies' inertial parameters (10 N, bodies 1..N), the regressors (N x 10 N, fixed base;
+  // gravity never null) and the base parameters of <Vexo/BaseParametersXD>: the kept columns and
+  // the regrouping matrix (count x 10 N, row-major).
+  virtual void inertialParameters(double* pi) const = 0;
+  virtual void setInertialParameters(const double* pi) = 0;
+  virtual void regressor(const double* qddot, const double* gravity, double* Y) = 0;
+  virtual void passiveRegressor(const double* qdotRef, const double* qddotRef,
+                                const double* gravity, double* Y) = 0;
+  virtual void baseParameters(const double* gravity, std::vector<int>& kept,
+                              std::vector<double>& regrouping) = 0;
+
   // Coordinates qOut that put frame f at T_target, from qSeed, within the URDF position limits.
   virtual IkOutcome inverseKinematics(int f, const double* T_target, const double* qSeed,
                                       const IkOptions& options, double* qOut) = 0;
 
   virtual std::unique_ptr<ObserverModel> makeObserver() const = 0;
+  // OperationalSpaceXD<n()>, without tasks.
+  virtual std::unique_ptr<OperationalSpaceModel> makeOperationalSpace() const = 0;
+
+  // The model's own bodies (0..n), joints (0..n) and the limits of coordinate i, for reading and
+  // changing their parameters through their own setters (RobotQueries.cpp).
+  virtual ZorvikFoundation::Body& body(int k) = 0;
+  virtual ZorvikFoundation::Joint& joint(int k) = 0;
+  virtual const ZorvikFoundation::JointLimit<1>& limit(int i) const = 0;
+
+  // <Vexo/CentroidalXD>. root: the subtree (0: the system). The Jacobian and the centroidal
+  // matrix are (3, n) and (6, n), or on a floating base (3, 6 + n) and (6, 6 + n) with the base
+  // twist's columns first.
+  virtual double mass(int root) const = 0;
+  virtual void centerOfMass(int root, double* c, double* Jc) const = 0;
+  virtual void centerOfMassVelocity(int root, double* v) const = 0;
+  virtual void comBiasAcceleration(int root, double* a) const = 0;
+  virtual void centroidalMomentum(double* h) const = 0;
+  virtual void centroidalMatrix(double* A) const = 0;
+  virtual void momentumBias(double* hdot) const = 0;
+  virtual void centroidalInertia(double* I) const = 0;
+  virtual double kineticEnergy() const = 0;
+  virtual double potentialEnergy(const double* gravity) const = 0;
+  // URDF::Robot::withinLimits (clamp false: x unchanged; returns 0 when within, else 1) or
+  // clampToLimits (returns how many were outside); kind 0 position, 1 velocity, 2 effort.
+  virtual int limits(int kind, bool clamp, double* x, int* side) const = 0;
 };
 
 // The generalized-momentum observer of one size.

@@ -5,6 +5,8 @@
 #ifndef ZORVIK_PYTHON_ROBOTMODELIMPL_H_
 #define ZORVIK_PYTHON_ROBOTMODELIMPL_H_
 
+#include <Vexo/BaseParametersXD>
+#include <Vexo/CentroidalXD>
 #include <Vexo/DynamicAnalysisXD>
 #include <Vexo/MomentumObserverXD>
 #include <ZorvikURDF/Robot>
@@ -57,6 +59,14 @@ struct HasDerivatives<
                        std::declval<typename VexoSDK::VexoBaseXD<N>::JointMat&>(),
                        std::declval<typename VexoSDK::VexoBaseXD<N>::JointMat&>()))>>
     : std::true_type {};
+
+}  // namespace detail
+}  // namespace zorvik_python
+
+#include "OperationalSpaceImpl.h"
+
+namespace zorvik_python {
+namespace detail {
 
 template <int N>
 class RobotModelImpl final : public RobotModel {
@@ -181,6 +191,11 @@ class RobotModelImpl final : public RobotModel {
     store(c, C);
     store(g, G);
   }
+  void massMatrix(double* M) const override {
+    JointMat m;
+    Dynamics::MassMatrix(_robot, m);
+    store(m, M);
+  }
   void massInverse(double* Minv) override {
     JointMat m;
     Dynamics::MassInverse(_robot, m);
@@ -215,6 +230,34 @@ class RobotModelImpl final : public RobotModel {
     }
   }
 
+  void inertialParameters(double* pi) const override {
+    typename Dynamics::ParamVec p;
+    Dynamics::InertialParameters(_robot, p);
+    store(p, pi);
+  }
+  void setInertialParameters(const double* pi) override {
+    Dynamics::SetInertialParameters(_robot, loaded<typename Dynamics::ParamVec>(pi));
+  }
+  void regressor(const double* qddot, const double* gravity, double* Y) override {
+    typename Dynamics::RegressorMat y;
+    Dynamics::Regressor(_robot, loaded<JointVec>(qddot), loaded<Vector3D>(gravity), y);
+    store(y, Y);
+  }
+  void passiveRegressor(const double* qdotRef, const double* qddotRef, const double* gravity,
+                        double* Y) override {
+    typename Dynamics::RegressorMat y;
+    Dynamics::PassiveRegressor(_robot, loaded<JointVec>(qdotRef), loaded<JointVec>(qddotRef),
+                               loaded<Vector3D>(gravity), y);
+    store(y, Y);
+  }
+  void baseParameters(const double* gravity, std::vector<int>& kept,
+                      std::vector<double>& regrouping) override {
+    const VexoSDK::BaseParametersXD<N> base(_robot, loaded<Vector3D>(gravity));
+    kept = base.keptColumns();
+    regrouping.resize(static_cast<std::size_t>(base.regrouping().size()));
+    store(base.regrouping(), regrouping.data());
+  }
+
   IkOutcome inverseKinematics(int f, const double* T_target, const double* qSeed,
                               const IkOptions& o, double* qOut) override {
     VexoSDK::InverseKinematicsXD<N> ik = _robot.inverseKinematics();
@@ -223,15 +266,77 @@ class RobotModelImpl final : public RobotModel {
     ik.setRestarts(o.restarts);
     ik.setWeights(o.positionWeight, o.rotationWeight);
     ik.setRandomSeed(o.seed);
+    ik.setIterationBudget(o.iterationBudget);
+    ik.setStopTest(o.stopTest, o.stopContext);
     JointVec out;
     const VexoSDK::IKResult r =
         ik.solve(_robot, _robot.frameBody(f), _robot.frameOffset(f),
                  loaded<HTransform>(T_target), JointVec(Eigen::Map<const JointVec>(qSeed)), out);
     store(out, qOut);
-    return IkOutcome{r.converged, r.iterations, r.positionError, r.rotationError};
+    return IkOutcome{r.converged, r.iterations, r.positionError, r.rotationError, r.stopped};
   }
 
   std::unique_ptr<ObserverModel> makeObserver() const override;
+  std::unique_ptr<OperationalSpaceModel> makeOperationalSpace() const override {
+    return std::unique_ptr<OperationalSpaceModel>(new OperationalSpaceImpl<N>());
+  }
+
+  Body& body(int k) override { return _robot.body(k); }
+  Joint& joint(int k) override { return _robot.joint(k); }
+  const JointLimit<1>& limit(int i) const override { return _robot.limit(i); }
+
+  typedef VexoSDK::CentroidalXD<N> Centroidal;
+  double mass(int root) const override { return Centroidal::mass(_robot, root); }
+  void centerOfMass(int root, double* c, double* Jc) const override {
+    Displacement com;
+    typename Centroidal::ComJac J;
+    if (!_robot.isFloating()) {
+      Centroidal::centerOfMass(_robot, com, J, root);
+      if (Jc) store(J, Jc);
+    } else {
+      typename Centroidal::BaseComJac Jb;
+      Centroidal::centerOfMass(_robot, com, Jb, J, root);
+      if (Jc) store((Eigen::Matrix<double, 3, 6 + N>() << Jb, J).finished(), Jc);
+    }
+    store(com, c);
+  }
+  void centerOfMassVelocity(int root, double* v) const override {
+    store(Centroidal::centerOfMassVelocity(_robot, root), v);
+  }
+  void comBiasAcceleration(int root, double* a) const override {
+    store(Centroidal::comBiasAcceleration(_robot, root), a);
+  }
+  void centroidalMomentum(double* h) const override { store(Centroidal::centroidalMomentum(_robot), h); }
+  void centroidalMatrix(double* A) const override {
+    JointJac Aq;
+    if (!_robot.isFloating()) {
+      Centroidal::centroidalMatrix(_robot, Aq);
+      store(Aq, A);
+    } else {
+      Matrix6d Ab;
+      Centroidal::centroidalMatrix(_robot, Ab, Aq);
+      store((Eigen::Matrix<double, 6, 6 + N>() << Ab, Aq).finished(), A);
+    }
+  }
+  void momentumBias(double* hdot) const override { store(Centroidal::momentumBias(_robot), hdot); }
+  void centroidalInertia(double* I) const override {
+    store(Centroidal::centroidalInertia(_robot), I);
+  }
+  double kineticEnergy() const override { return Centroidal::kineticEnergy(_robot); }
+  double potentialEnergy(const double* gravity) const override {
+    return Centroidal::potentialEnergy(_robot, Vector3D(Eigen::Map<const Eigen::Vector3d>(gravity)));
+  }
+  int limits(int kind, bool clamp, double* x, int* side) const override {
+    JointVec v = Eigen::Map<const JointVec>(x);
+    typename Robot::LimitSides s;
+    const URDF::LimitKind k = static_cast<URDF::LimitKind>(kind);
+    const int result = clamp ? _robot.clampToLimits(k, v, s) : !_robot.withinLimits(k, v, s);
+    for (int i = 0; i < N; ++i) {
+      x[i] = v(i);
+      side[i] = s(i);
+    }
+    return result;
+  }
 
   ZORVIK_MAKE_ALIGNED_OPERATOR_NEW
 

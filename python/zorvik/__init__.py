@@ -26,15 +26,20 @@ _np.finfo(_np.float32)
 from ._zorvik import (  # noqa: F401
     HAS_DERIVATIVES,
     SUPPORTED_SIZES,
+    BaseParameters,
     HTransformController,
     LoadError,
     MomentumObserver,
+    OperationalSpace,
     Robot,
     RotationController,
+    base_parameters,
     load_urdf,
     se3,
     so3,
+    wrench_regressor,
 )
+from ._zorvik import _default_threads  # noqa: F401  (the batches' thread rule, for the tests)
 
 #: Standard gravity in a reference frame whose z axis points up (m/s^2).
 GRAVITY = _np.array([0.0, 0.0, -9.81])

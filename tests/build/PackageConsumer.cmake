@@ -1,11 +1,13 @@
 # Installs the build tree into a fresh temporary prefix and builds a client outside the source tree
 # against it: with find_package(ZorvikCore 3.4 CONFIG REQUIRED) and both imported targets, and
-# with each pkg-config file. Every program built is run.
+# with each pkg-config file, the URDF loader's included. Every program built is run, and so is the
+# installed demo, which must find the libraries of its prefix by itself.
 #
 #   cmake -DBUILD_DIR=<build tree> -DWORK_DIR=<scratch dir> -DCONSUMER_DIR=<consumer sources>
 #         -DLIBDIR=<lib dir relative to the prefix> -DGENERATOR=<generator> -DCXX=<compiler>
-#         -DROBOT9_URDF=<a 9-joint URDF file> -P PackageConsumer.cmake
-foreach(var BUILD_DIR WORK_DIR CONSUMER_DIR LIBDIR GENERATOR CXX ROBOT9_URDF)
+#         -DROBOT9_URDF=<a 9-joint URDF file> -DBINDIR=<bin dir relative to the prefix>
+#         -P PackageConsumer.cmake
+foreach(var BUILD_DIR WORK_DIR CONSUMER_DIR LIBDIR BINDIR GENERATOR CXX ROBOT9_URDF)
   if(NOT DEFINED ${var} OR "${${var}}" STREQUAL "")
     message(FATAL_ERROR "PackageConsumer.cmake: ${var} is not set")
   endif()
@@ -70,5 +72,31 @@ foreach(module IN ITEMS zorvikcore zorvikcored)
   run("${exe}")
   message(STATUS "pkg-config ${module} consumer:\n${run_output}")
 endforeach()
+
+# The loader's modules, with the 9-joint client: the core's flags come through their Requires.
+foreach(module IN ITEMS zorvikurdf zorvikurdfd)
+  if(NOT EXISTS "${prefix}/${LIBDIR}/pkgconfig/${module}.pc")
+    message(FATAL_ERROR "The URDF loader is installed without its pkg-config module ${module}")
+  endif()
+  set(defines "")
+  if(module STREQUAL "zorvikurdf")
+    set(defines -DNDEBUG)
+  endif()
+  run(pkg-config --cflags --libs ${module})
+  separate_arguments(flags UNIX_COMMAND "${run_output}")
+  message(STATUS "${module}: ${flags}")
+  set(exe "${WORK_DIR}/pkgconfig-${module}")
+  run("${CXX}" -std=c++17 ${defines} "${CONSUMER_DIR}/robot9.cpp" -o "${exe}" ${flags}
+    "-Wl,-rpath,${prefix}/${LIBDIR}")
+  run("${exe}" "${ROBOT9_URDF}")
+  message(STATUS "pkg-config ${module} consumer:\n${run_output}")
+endforeach()
+
+# The installed demo, without any library path from the environment.
+if(EXISTS "${prefix}/${BINDIR}/zorvik_demo")
+  run("${CMAKE_COMMAND}" -E env --unset=LD_LIBRARY_PATH "${prefix}/${BINDIR}/zorvik_demo"
+    --duration 0.05 --no-plot --out "${WORK_DIR}/demo-out")
+  message(STATUS "installed zorvik_demo:\n${run_output}")
+endif()
 
 file(REMOVE_RECURSE "${WORK_DIR}")

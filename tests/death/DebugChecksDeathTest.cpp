@@ -183,6 +183,22 @@ TEST_F(DebugChecksDeathTest, DerivativesThroughAClientJointWithVaryingMotionSubs
   EXPECT_DEATH(DynamicAnalysisXD<7>::FdynDerivatives(robot.model(), qddot, g, a, b, c), message);
 }
 
+// ---- Inertial parameters without a positive mass ----------------------------------------------
+
+TEST_F(DebugChecksDeathTest, ParametersWithoutPositiveMassAssert) {
+  RandomRobot<7> robot(3);
+  DynamicAnalysisXD<7>::ParamVec pi;
+  DynamicAnalysisXD<7>::InertialParameters(robot.model(), pi);
+  const char message[] = "Inertial parameters need a positive mass";
+  DynamicAnalysisXD<7>::ParamVec negative = pi;
+  negative(20) = -0.1;  // body 3's mass
+  EXPECT_DEATH(DynamicAnalysisXD<7>::SetInertialParameters(robot.model(), negative), message);
+  DynamicAnalysisXD<7>::ParamVec firstMomentWithoutMass = pi;
+  firstMomentWithoutMass(20) = 0;
+  EXPECT_DEATH(DynamicAnalysisXD<7>::SetInertialParameters(robot.model(), firstMomentWithoutMass),
+               message);
+}
+
 }  // namespace
 
 #endif  // NDEBUG

@@ -14,6 +14,7 @@
 
 #include "DynamicsTestUtil.h"
 #include "support/AllocationCounter.h"
+#include "support/GeneralPathTwin.h"
 #include "support/LinearAlgebra.h"
 
 namespace zorvik_test::dyn::forward_dynamics_test {
@@ -280,6 +281,60 @@ TYPED_TEST(ForwardDynamicsTest, ForwardDynamicsAndMassInverseDoNotAllocate) {
 
 // A massless last body on a revolute joint: its joint moves no inertia, its acceleration is
 // undetermined.
+// Joint::project serves the client (the joint contract lets a joint leave it empty); the model
+// reads the joint's E. Two joints of a client that keep the rest of the contract: one whose project
+// writes nothing, one whose project writes NaN. A model made of them must give the forward
+// dynamics and the inverse mass matrix of the same model built from the library's joints.
+template <typename J>
+class EmptyProjection : public J {
+ public:
+  explicit EmptyProjection(const J& j) : J(j) {}
+  void project(const Matrix6d&, double*, double*) override {}
+  void project(const Matrix6d&, double*) override {}
+};
+template <typename J>
+class GarbageProjection : public J {
+ public:
+  explicit GarbageProjection(const J& j) : J(j) {}
+  void project(const Matrix6d&, double* EtME, double* ME) override {
+    std::fill(ME, ME + 6 * this->dof(), NAN);
+    std::fill(EtME, EtME + this->dof() * this->dof(), NAN);
+  }
+  void project(const Matrix6d&, double* EtME) override {
+    std::fill(EtME, EtME + this->dof() * this->dof(), NAN);
+  }
+};
+
+template <template <typename> class Wrap>
+void expectTheLibraryJointsDynamics(unsigned seed, bool tree) {
+  typedef VexoBaseXD<7>::JointVec JointVec;
+  typedef VexoBaseXD<7>::JointMat JointMat;
+  MixedJointRobot<7> robot(seed, tree);  // spherical, cylindrical and one-axis joints
+  VexoBaseXD<7>& library = robot.model();
+  randomState<7>(library, robot.rng());
+  GeneralPathTwin<7, Wrap> twin(library);
+  VexoBaseXD<7>& client = twin.model();
+  client.update(false);
+  const JointVec tau = randomMatrix<7>(robot.rng(), 5.0);
+  library.fdyn(tau, gravity());
+  client.fdyn(tau, gravity());
+  ASSERT_TRUE(client.qddot().allFinite());
+  EXPECT_MATRIX_NEAR(client.qddot(), library.qddot(),
+                     kRoundTripTol * relativeScale(client.qddot(), library.qddot()));
+  JointMat M, C, Minv;
+  JointVec G;
+  DynamicAnalysisXD<7>::JointDynamics(library, M, C, G, gravity());
+  DynamicAnalysisXD<7>::MassInverse(client, Minv);
+  EXPECT_MATRIX_NEAR(Minv, inverseSymmetric(M), kEquationTol * relativeScale(Minv, M));
+}
+
+TEST(ForwardDynamicsClientJoint, NeitherFdynNorMassInverseReadsTheJointsProject) {
+  for (bool tree : {false, true}) {
+    expectTheLibraryJointsDynamics<EmptyProjection>(61, tree);
+    expectTheLibraryJointsDynamics<GarbageProjection>(62, tree);
+  }
+}
+
 template <int N>
 struct MasslessTip {
   RandomRobot<N> robot{47};

@@ -108,6 +108,12 @@ def test_robot_functions_match_library_bit_for_bit(tmp_path, name, locked, ik_li
             rec.put("ik_q", q_ik)
             rec.put("ik_converged", float(info["converged"]))
             rec.put("ik_iterations", float(info["iterations"]))
+            # The defaults of both are the library's: the same count on an unreachable target.
+            far = target.copy()
+            far[:3, 3] += 2.0
+            q_far, info = robot.inverse_kinematics(ik_link, far, q + 0.2)
+            rec.put("ik_far_q", q_far)
+            rec.put("ik_far_iterations", float(info["iterations"]))
     rec.compare(reference)
 
 

@@ -132,3 +132,88 @@ def test_views_keep_their_robot_alive():
     q = zorvik.load_urdf(robot_path("ur5_robot")).q
     q[:] = 1.0
     assert np.all(q == 1.0)
+
+
+def _skewed(T, amount):
+    T = np.array(T, dtype=float)
+    T[0, 1] += amount
+    return T
+
+
+# Values of the right shape that cannot mean anything: each a ValueError naming the argument.
+@pytest.mark.parametrize("call,message", [
+    (lambda r: r.inverse_kinematics("panda_hand", _skewed(np.eye(4), 0.1), Z7),
+     r"'target' must be a rotation"),
+    (lambda r: r.inverse_kinematics("panda_hand", 2 * np.eye(4), Z7), r"'target' must be"),
+    (lambda r: r.inverse_kinematics("panda_hand", np.diag([1.0, 1.0, -1.0, 1.0]), Z7),
+     r"'target' must be a rotation .*det"),
+    (lambda r: r.inverse_kinematics("panda_hand", np.vstack([np.eye(4)[:3], [0, 0, 1, 1]]), Z7),
+     r"'target' must be a rigid transform with the last row \(0, 0, 0, 1\)"),
+    (lambda r: r.inverse_kinematics("panda_hand", np.full((4, 4), np.nan), Z7), r"'target'"),
+    (lambda r: r.inverse_kinematics("panda_hand", np.eye(4), Z7, position_tolerance=-1e-6),
+     r"'position_tolerance' must be >= 0"),
+    (lambda r: r.inverse_kinematics("panda_hand", np.eye(4), Z7, rotation_tolerance=np.nan),
+     r"'rotation_tolerance' must be >= 0"),
+    (lambda r: r.inverse_kinematics("panda_hand", np.eye(4), Z7, position_weight=np.nan),
+     r"'position_weight' must be finite and >= 0"),
+    (lambda r: r.inverse_kinematics("panda_hand", np.eye(4), Z7, rotation_weight=-1.0),
+     r"'rotation_weight' must be finite and >= 0"),
+    (lambda r: r.inverse_kinematics("panda_hand", np.eye(4), Z7, position_weight=0.0,
+                                    rotation_weight=0.0), r"'position_weight' and 'rotation_weight'"),
+    (lambda r: r.inverse_kinematics("panda_hand", np.eye(4), Z7, max_iterations=0),
+     r"'max_iterations' must be at least 1"),
+    (lambda r: r.inverse_kinematics("panda_hand", np.eye(4), Z7, restarts=-1),
+     r"'restarts' must be at least 0"),
+    (lambda r: zorvik.MomentumObserver(7, 0.0, 50.0), r"'period' must be a finite positive"),
+    (lambda r: zorvik.MomentumObserver(7, -1.0, 50.0), r"'period' must be a finite positive"),
+    (lambda r: zorvik.MomentumObserver(7, np.nan, 50.0), r"'period' must be a finite positive"),
+    (lambda r: zorvik.MomentumObserver(7, 1e-3, np.nan), r"'gain' must be finite"),
+    (lambda r: zorvik.MomentumObserver(7, 1e-3, np.r_[np.ones(6), -1.0]), r"'gain' must be >= 0"),
+    (lambda r: zorvik.RotationController(kp=np.nan), r"'kp' must be finite"),
+    (lambda r: zorvik.HTransformController(kv=[1, 1, 1, np.inf, 1, 1]), r"'kv' must be finite"),
+    (lambda r: zorvik.HTransformController(period=-1e-3), r"'period' must be a finite non-negative"),
+    (lambda r: zorvik.RotationController().set_period(np.nan), r"'period' must be a finite"),
+    (lambda r: setattr(zorvik.RotationController(), "ki", np.nan), r"'ki' must be finite"),
+    (lambda r: zorvik.so3.log(np.diag([1.0, 2.0, 3.0])), r"'R' must be a rotation"),
+    (lambda r: zorvik.so3.log(-np.eye(3)), r"'R' must be a rotation .*det"),
+    (lambda r: zorvik.se3.log(_skewed(np.eye(4), 0.01)), r"'T' must be a rotation"),
+    (lambda r: zorvik.se3.Ad(np.vstack([np.eye(4)[:3], [1, 0, 0, 1]])), r"'T' must be a rigid"),
+    (lambda r: zorvik.RotationController().error(np.eye(3), 3 * np.eye(3)), r"'Rd' must be a rotation"),
+])
+def test_impossible_values_raise_value_error(panda, call, message):
+    with pytest.raises(ValueError, match=message):
+        call(panda)
+
+
+def test_rotations_from_float32_data_are_accepted():
+    # A rotation that went through float32 is off by about 1e-7: still a rotation.
+    R = zorvik.so3.exp([0.3, -1.2, 0.8]).astype(np.float32)
+    np.testing.assert_allclose(zorvik.so3.log(R), [0.3, -1.2, 0.8], atol=1e-6)
+
+
+def test_load_urdf_takes_str_bytes_and_path_like(tmp_path):
+    import os
+    import pathlib
+    path = robot_path("ur5_robot")
+    for form in (path, os.fsencode(path), pathlib.Path(path)):
+        assert zorvik.load_urdf(form).n == 6
+    with pytest.raises(zorvik.LoadError) as info:
+        zorvik.load_urdf(os.fsencode(str(tmp_path / "missing.urdf")))
+    assert info.value.file == str(tmp_path / "missing.urdf")     # not "b'...'"
+    with pytest.raises(TypeError, match=r"'path' must be a str, bytes or os.PathLike, got int"):
+        zorvik.load_urdf(3)
+
+
+def test_loader_messages_name_the_python_options():
+    xml = ('<robot name="m"><link name="a"/><link name="b"/><link name="c"/>'
+           '<joint name="j1" type="revolute"><parent link="a"/><child link="b"/>'
+           '<axis xyz="0 0 1"/><limit lower="-1" upper="1" effort="1" velocity="1"/></joint>'
+           '<joint name="j2" type="revolute"><parent link="b"/><child link="c"/>'
+           '<axis xyz="0 0 1"/><limit lower="-1" upper="1" effort="1" velocity="1"/>'
+           '<mimic joint="j1"/></joint></robot>')
+    with pytest.raises(zorvik.LoadError) as info:
+        zorvik.Robot.from_string(xml)
+    assert "locked_joints" in info.value.problem and "LoadOptions" not in str(info.value)
+    with pytest.raises(zorvik.LoadError) as info:
+        zorvik.Robot.from_string(xml, locked_joints={"nothing": 0.0})
+    assert info.value.element == "locked_joints" and "LoadOptions" not in str(info.value)

@@ -28,10 +28,10 @@ def test_every_size_satisfies_the_equations_of_motion(n):
     np.testing.assert_allclose(robot.J(n) @ qdot, robot.V(n), atol=1e-12)
     # The pose of the last body follows its twist: T(q + h qdot) = T(q) exp(h V) + O(h^2).
     h = 1e-6
-    T0 = robot.T(n)
+    T0, V0 = robot.T(n), robot.V(n)
     robot.q = q + h * qdot
     robot.update(pos_only=True)
-    np.testing.assert_allclose(robot.T(n), T0 @ zorvik.se3.exp(h * robot.V(n)), atol=1e-10)
+    np.testing.assert_allclose(robot.T(n), T0 @ zorvik.se3.exp(h * V0), atol=1e-10)
 
 
 @pytest.fixture(scope="module")
@@ -89,3 +89,14 @@ def test_a_million_idyn_calls_leave_resident_memory_flat():
     grown = resident_kb() - before
     # A leak of the 56-byte result alone would be 56 MB; allow 4 MB of allocator noise.
     assert grown < 4096, f"resident memory grew by {grown} kB"
+
+
+def test_small_batches_stay_on_one_thread_by_default():
+    # The documented rule: one thread per 2000 units of K * n * weight, within 1 .. cores.
+    cores = os.cpu_count()
+    assert zorvik._default_threads(10, 7, 1) == 1          # the K = 10 batch that took 99 us on 2
+    assert zorvik._default_threads(571, 7, 1) == 1
+    assert zorvik._default_threads(572, 7, 1) == min(2, cores)
+    assert zorvik._default_threads(286, 7, 2) == min(2, cores)
+    assert zorvik._default_threads(10**7, 16, 3) == cores
+    assert zorvik._default_threads(0, 7, 1) == 1

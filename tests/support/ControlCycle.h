@@ -6,16 +6,20 @@
 // single-threaded run).
 //
 // A cycle runs, in order: update(true), update(false), updateJacobian(false), the six fixed-base
-// forms of the idyn family, DynamicAnalysisXD<N>::JointDynamics, both
-// MomentumObserverXD<N>::estimate forms, and for each controller the long forms of refAcceleration,
-// refImpedanceAcceleration and refComplianceForce.
+// forms of the idyn family, DynamicAnalysisXD<N>::JointDynamics and MassMatrix, the inertial
+// parameters read and written back, both regressors, both MomentumObserverXD<N>::estimate forms,
+// the centroidal quantities and energies of CentroidalXD<N>, OperationalSpaceXD<N>::compute and
+// torque (the last body's frame, all rows, and a middle body's position), and for each controller
+// the long forms of refAcceleration, refImpedanceAcceleration and refComplianceForce.
 #ifndef ZORVIK_TEST_CONTROL_CYCLE_H
 #define ZORVIK_TEST_CONTROL_CYCLE_H
 
 #include <Controller/HTransformController>
 #include <Controller/RotationController>
+#include <Vexo/CentroidalXD>
 #include <Vexo/DynamicAnalysisXD>
 #include <Vexo/MomentumObserverXD>
+#include <Vexo/OperationalSpaceXD>
 
 #include <cstddef>
 
@@ -89,6 +93,11 @@ class ControlCycle {
     Vdotd_ = randomTwist(rng);
     F_ = randomWrench(rng);
     Fd_ = randomWrench(rng);
+    osc_.addTask(N, randomPose(rng, 0.5), VexoSDK::JacobianFrame::WorldAligned,
+                 VexoSDK::TaskRows::All);
+    osc_.addTask(N / 2, randomPose(rng, 0.5), VexoSDK::JacobianFrame::Spatial,
+                 VexoSDK::TaskRows::Linear);
+    aTask_ = randomMatrix<9>(rng);
   }
 
   Model& model() { return robot_.model(); }
@@ -126,6 +135,36 @@ class ControlCycle {
     out.put(M_);
     out.put(C_);
     out.put(G_);
+    DynamicAnalysisXD<N>::MassMatrix(m, M_);
+    out.put(M_);
+
+    osc_.compute(m, gacc_);
+    out.put(osc_.taskInertia());
+    out.put(osc_.nullSpace());
+    osc_.torque(aTask_, tau_applied_, tau_osc_);
+    out.put(tau_osc_);
+
+    DynamicAnalysisXD<N>::InertialParameters(m, pi_);
+    out.put(pi_);
+    DynamicAnalysisXD<N>::SetInertialParameters(m, pi_);
+    DynamicAnalysisXD<N>::Regressor(m, qddot_, gacc_, Y_);
+    out.put(Y_);
+    DynamicAnalysisXD<N>::PassiveRegressor(m, qdot_r_, qddot_r_, gacc_, Y_);
+    out.put(Y_);
+
+    typedef CentroidalXD<N> Centroidal;
+    Centroidal::centerOfMass(m, c_, Jc_);
+    out.put(c_);
+    out.put(Jc_);
+    out.put(Centroidal::centerOfMassVelocity(m));
+    out.put(Centroidal::comBiasAcceleration(m));
+    out.put(Centroidal::centroidalMomentum(m));
+    Centroidal::centroidalMatrix(m, A_);
+    out.put(A_);
+    out.put(Centroidal::momentumBias(m));
+    out.put(Centroidal::centroidalInertia(m));
+    out.put(Centroidal::kineticEnergy(m));
+    out.put(Centroidal::potentialEnergy(m, gacc_));
 
     m.tau() = tau_applied_;
     observer_[0].estimate(m, tau_ext_, gacc_);
@@ -177,8 +216,15 @@ class ControlCycle {
   RotationController rot_[2];
   HTransformController tf_[2];
 
-  JointVec q0_, qdot0_, qddot_, qdot_r_, qddot_r_, tau_applied_, G_, tau_ext_;
+  OperationalSpaceXD<N> osc_;
+  typename OperationalSpaceXD<N>::TaskVector aTask_;
+  JointVec q0_, qdot0_, qddot_, qdot_r_, qddot_r_, tau_applied_, G_, tau_ext_, tau_osc_;
   JointMat M_, C_;
+  typename DynamicAnalysisXD<N>::ParamVec pi_;
+  typename DynamicAnalysisXD<N>::RegressorMat Y_;
+  Displacement c_;
+  typename CentroidalXD<N>::ComJac Jc_;
+  typename Model::JointJac A_;
   Vector3D gacc_;
   Rotation Rd_;
   Vector3D wd_, wdotd_, n_, nd_;

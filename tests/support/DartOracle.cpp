@@ -1,5 +1,6 @@
 #include "support/DartOracle.h"
 
+#include <dart/dynamics/BodyNode.hpp>
 #include <dart/dynamics/DegreeOfFreedom.hpp>
 #include <dart/dynamics/Skeleton.hpp>
 #include <dart/dynamics/Joint.hpp>
@@ -103,6 +104,48 @@ Eigen::VectorXd DartRobot::forwardDynamics(const Eigen::VectorXd& q, const Eigen
 Eigen::MatrixXd DartRobot::inverseMass(const Eigen::VectorXd& q) {
   skel_->setPositions(toDart(q));
   return fromDart(Eigen::MatrixXd(skel_->getInvMassMatrix()));
+}
+
+DartRobot::MovingBodies DartRobot::movingBodies(const Eigen::VectorXd& q,
+                                                const Eigen::VectorXd& qdot) {
+  skel_->setPositions(toDart(q));
+  skel_->setVelocities(toDart(qdot));
+  MovingBodies r;
+  r.mass = 0;
+  r.kinetic = 0;
+  Eigen::Vector3d h = Eigen::Vector3d::Zero(), l = Eigen::Vector3d::Zero();
+  Eigen::MatrixXd J = Eigen::MatrixXd::Zero(3, skel_->getNumDofs());
+  for (std::size_t b = 0; b < skel_->getNumBodyNodes(); ++b) {
+    const dart::dynamics::BodyNode* body = skel_->getBodyNode(b);
+    if (body->getNumDependentGenCoords() == 0) continue;
+    const double m = body->getMass();
+    r.mass += m;
+    h += m * body->getCOM();
+    l += m * body->getCOMLinearVelocity();
+    J += m * skel_->getLinearJacobian(body, body->getLocalCOM());
+    r.kinetic += body->computeKineticEnergy();
+  }
+  // -g . sum m c from DART's centres of mass (BodyNode's own potential takes the body origin for
+  // the centre of mass).
+  r.potential = -skel_->getGravity().dot(h);
+  r.com = h / r.mass;
+  r.comVelocity = l / r.mass;
+  Eigen::MatrixXd Jmodel(3, J.cols());
+  for (int i = 0; i < J.cols(); ++i) Jmodel.col(i) = J.col(perm_[i]);
+  r.comJacobian = Jmodel / r.mass;
+  // Angular momentum about the centre of mass: each body's spin, R Ic R^T w, plus the moment of its
+  // linear momentum about the centre of mass.
+  Eigen::Vector3d k = Eigen::Vector3d::Zero();
+  for (std::size_t b = 0; b < skel_->getNumBodyNodes(); ++b) {
+    const dart::dynamics::BodyNode* body = skel_->getBodyNode(b);
+    if (body->getNumDependentGenCoords() == 0) continue;
+    const Eigen::Matrix3d R = body->getWorldTransform().linear();
+    const Eigen::Matrix3d Ic = R * body->getInertia().getMoment() * R.transpose();
+    k += Ic * body->getAngularVelocity() +
+         (body->getCOM() - r.com).cross(body->getMass() * body->getCOMLinearVelocity());
+  }
+  r.momentum << l, k;
+  return r;
 }
 
 }  // namespace zorvik_test

@@ -35,6 +35,19 @@ class DartRobot {
                                   const Eigen::VectorXd& tau);
   Eigen::MatrixXd inverseMass(const Eigen::VectorXd& q);
 
+  // The bodies that move with the coordinates (those fixed to the root link are left out, as the
+  // model's base body is): their mass, centre of mass, its velocity and Jacobian (3 x n, world
+  // axes, model order), their momentum (linear, then angular about the centre of mass, world axes)
+  // and their kinetic and potential energies, all from DART's per-body kinematics at (q, qdot).
+  struct MovingBodies {
+    double mass;
+    Eigen::Vector3d com, comVelocity;
+    Eigen::MatrixXd comJacobian;
+    Eigen::Matrix<double, 6, 1> momentum;
+    double kinetic, potential;
+  };
+  MovingBodies movingBodies(const Eigen::VectorXd& q, const Eigen::VectorXd& qdot);
+
   dart::dynamics::Skeleton& skeleton() { return *skel_; }
 
  private:

@@ -3,7 +3,9 @@
 // (overriding nothing). Bodies, joints, state and connectivity are copies of the source's, so the
 // twin computes the same quantities as the source, but through the general path that serves
 // clients' joints and bodies (virtual calls, column passes), never the one specialised for the
-// library's own classes. Comparing the two checks one path against the other.
+// library's own classes. Comparing the two checks one path against the other. The joint classes are
+// Wrap<J> for the library class J: DerivedJoint by default, or a class that also overrides some of
+// J's operations.
 #ifndef ZORVIK_TEST_GENERAL_PATH_TWIN_H
 #define ZORVIK_TEST_GENERAL_PATH_TWIN_H
 
@@ -28,7 +30,7 @@ class DerivedBody : public ZorvikFoundation::Body {
   explicit DerivedBody(const ZorvikFoundation::Body& b) : Body(b) {}
 };
 
-template <int N>
+template <int N, template <typename> class Wrap = DerivedJoint>
 class GeneralPathTwin {
  public:
   typedef ZorvikFoundation::VexoSDK::VexoBaseXD<N> Model;
@@ -76,8 +78,8 @@ class GeneralPathTwin {
   // Joint has no virtual destructor: each copy is deleted through its own type.
   template <typename J>
   ZorvikFoundation::Joint* own(const J& j) {
-    deleters_.push_back([](ZorvikFoundation::Joint* p) { delete static_cast<DerivedJoint<J>*>(p); });
-    return new DerivedJoint<J>(j);
+    deleters_.push_back([](ZorvikFoundation::Joint* p) { delete static_cast<Wrap<J>*>(p); });
+    return new Wrap<J>(j);
   }
 
   std::unique_ptr<Model> model_;

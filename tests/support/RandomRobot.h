@@ -37,6 +37,15 @@ inline Inertia randomInertia(std::mt19937& rng) {
   return I;
 }
 
+// The ten inertial parameters of n random bodies (randomInertia: positive masses, moments of
+// boxes), stacked as the regressors take them.
+template <int n>
+Eigen::Matrix<double, 10 * n, 1> randomInertialParameters(std::mt19937& rng) {
+  Eigen::Matrix<double, 10 * n, 1> pi;
+  for (int k = 0; k < n; ++k) pi.template segment<10>(10 * k) = randomInertia(rng).parameters();
+  return pi;
+}
+
 inline HTransform randomPose(std::mt19937& rng, double reach = 0.3) {
   std::uniform_real_distribution<double> u(-1, 1);
   return HTransform(Vector3D(u(rng), u(rng), u(rng)).exp(),

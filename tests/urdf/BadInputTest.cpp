@@ -1,8 +1,12 @@
 // Every kind of bad description fails to load with a LoadError whose message names the file, the
 // element and the problem; physical-consistency findings are warnings unless the load is strict.
 #include <ZorvikURDF/RobotLoader>
+
+#include <Eigen/Eigenvalues>
 #include <algorithm>
 #include <initializer_list>
+#include <random>
+#include <sstream>
 
 #include "urdf/RobotFiles.h"
 #include "urdf/UrdfText.h"
@@ -171,6 +175,135 @@ TEST(BadInput, InertiaNotPositiveSemiDefinite) {
                    {"link 'l1'", "<inertia>", "not positive semi-definite"});
 }
 
+std::string tensorXml(const Eigen::Matrix3d& I) {
+  std::ostringstream os;
+  os.precision(17);
+  os << "ixx=\"" << I(0, 0) << "\" ixy=\"" << I(0, 1) << "\" ixz=\"" << I(0, 2) << "\" iyy=\""
+     << I(1, 1) << "\" iyz=\"" << I(1, 2) << "\" izz=\"" << I(2, 2) << "\"";
+  return os.str();
+}
+
+// Positive semi-definiteness is judged within the rounding of the numbers: relative to the largest
+// principal moment, and absolutely for tensors that are nothing but rounding noise (iCub's links
+// carry products of 2.4e-35 on zero moments). A negative moment of 38 % of the largest (TIAGo's
+// -3.5e-8 next to 9.1e-8) is no rounding: it is refused, and the message names the option that
+// repairs it.
+TEST(BadInput, InertiaWithinRoundingIsPositiveSemiDefinite) {
+  const std::string noise = "ixx=\"0\" ixy=\"2.4e-35\" ixz=\"0\" iyy=\"0\" iyz=\"-1e-36\" izz=\"0\"";
+  // Moments -1e-12, 2 and 2 + 1e-12: a negative moment of 1e-12 of the largest, and the triangle
+  // inequality violated by 2e-12.
+  const std::string rounded =
+      "ixx=\"1\" ixy=\"1.000000000001\" ixz=\"0\" iyy=\"1\" iyz=\"0\" izz=\"2\"";
+  for (const std::string& moments : {noise, rounded}) {
+    TemporaryUrdf file(oneJoint(jointXml("j1", "revolute", "l0", "l1"),
+                                linkXml("l1", inertial("0.75", "0.1 0 0", "0 0 0", moments))),
+                       currentTestName());
+    const URDF::RobotDescription d = URDF::RobotDescription::fromFile(file.path());
+    EXPECT_TRUE(d.warnings().empty()) << d.warnings().front();
+  }
+  Eigen::Matrix3d tiago = Eigen::Vector3d(-3.5e-8, 4e-8, 9.1e-8).asDiagonal();
+  expectMentions(loadError(oneJoint(jointXml("j1", "revolute", "l0", "l1"),
+                                    linkXml("l1", inertial("1", "0 0 0", "0 0 0",
+                                                           tensorXml(tiago))))),
+                 {"link 'l1'", "not positive semi-definite", "LoadOptions::repairInertia"});
+}
+
+// The projection of principal moments x on {y : y_i + y_j >= y_k} by Dykstra's alternating
+// projections on the three half-spaces, an algorithm of its own for the loader's choice among the
+// faces of the cone.
+Eigen::Vector3d dykstraProjection(const Eigen::Vector3d& x) {
+  const Eigen::Vector3d a[3] = {Eigen::Vector3d(1, 1, -1), Eigen::Vector3d(1, -1, 1),
+                                Eigen::Vector3d(-1, 1, 1)};
+  Eigen::Vector3d y = x, p[3] = {Eigen::Vector3d::Zero(), Eigen::Vector3d::Zero(),
+                                 Eigen::Vector3d::Zero()};
+  for (int iteration = 0; iteration < 20000; ++iteration)
+    for (int i = 0; i < 3; ++i) {
+      const Eigen::Vector3d z = y + p[i];
+      y = a[i].dot(z) >= 0 ? z : Eigen::Vector3d(z - a[i].dot(z) / 3 * a[i]);
+      p[i] = z - y;
+    }
+  return y;
+}
+
+// LoadOptions::repairInertia: random tensors with a negative principal moment or a violated
+// triangle inequality, on random principal axes, load as the nearest consistent tensor (same axes,
+// moments projected as Dykstra's algorithm does; no random consistent tensor nearby is nearer) with
+// a warning naming the link. A consistent tensor is left as it is.
+TEST(BadInput, RepairInertiaTakesTheNearestConsistentTensor) {
+  std::mt19937 rng(31);
+  std::uniform_real_distribution<double> u(-1, 1);
+  URDF::LoadOptions repair;
+  repair.repairInertia = true;
+  for (int trial = 0; trial < 12; ++trial) {
+    Eigen::Vector3d moments(0.02 + 0.01 * u(rng), 0.03 + 0.01 * u(rng), 0.04 + 0.01 * u(rng));
+    if (trial % 2 == 0)
+      moments(trial % 3) = -0.01 * (1 + u(rng));  // a negative moment
+    else
+      moments(trial % 3) = moments.sum() + 0.02 * (1 + u(rng));  // larger than the other two
+    const Eigen::Matrix3d R =
+        Eigen::AngleAxisd(3 * u(rng), Eigen::Vector3d(u(rng), u(rng), u(rng)).normalized())
+            .toRotationMatrix();
+    const Eigen::Matrix3d I = R * moments.asDiagonal() * R.transpose();
+    TemporaryUrdf file(oneJoint(jointXml("j1", "revolute", "l0", "l1"),
+                                linkXml("l1", inertial("1.2", "0 0 0", "0 0 0", tensorXml(I)))),
+                       currentTestName());
+    const URDF::RobotDescription d = URDF::RobotDescription::fromFile(file.path(), repair);
+    ASSERT_EQ(d.warnings().size(), 1u) << "trial " << trial;
+    expectMentions(d.warnings()[0], {"link 'l1'", "repairInertia", "nearest consistent"});
+    const Eigen::Matrix3d repaired = d.bodies()[1].inertia.comInertia();
+    const Eigen::Matrix3d expected = R * dykstraProjection(moments).asDiagonal() * R.transpose();
+    EXPECT_LE((repaired - expected).norm(), 1e-12) << "trial " << trial;
+    const Eigen::Vector3d result =
+        Eigen::SelfAdjointEigenSolver<Eigen::Matrix3d>(repaired).eigenvalues();
+    EXPECT_GE(result(0) + result(1) - result(2), -1e-15) << "trial " << trial;
+    for (int other = 0; other < 200; ++other) {
+      const Eigen::Matrix3d Q =
+          Eigen::AngleAxisd(0.2 * u(rng), Eigen::Vector3d(u(rng), u(rng), u(rng)).normalized())
+              .toRotationMatrix() *
+          R;
+      Eigen::Vector3d y = dykstraProjection(moments + 0.01 * Eigen::Vector3d(u(rng), u(rng), u(rng)));
+      const Eigen::Matrix3d consistent = Q * y.asDiagonal() * Q.transpose();
+      EXPECT_GE((consistent - I).norm(), (repaired - I).norm() - 1e-12) << "trial " << trial;
+    }
+  }
+  TemporaryUrdf good(oneJoint(jointXml("j1", "revolute", "l0", "l1")), currentTestName() + "_ok");
+  const URDF::RobotDescription d = URDF::RobotDescription::fromFile(good.path(), repair);
+  EXPECT_TRUE(d.warnings().empty());
+  EXPECT_DOUBLE_EQ(d.bodies()[1].inertia.comInertia()(0, 0), 0.02);
+}
+
+// Two findings a new user would otherwise meet only in the dynamics: a moving joint that carries
+// no inertia (nothing under it, or its mass on its axis), whose acceleration the forward dynamics
+// cannot tell, and limits that exclude q = 0, where a Robot starts. Each names the joint.
+TEST(BadInput, JointsWithoutInertiaAndLimitsExcludingZeroAreWarnings) {
+  const std::string massless = "    <inertial>\n      <mass value=\"0\"/>\n      <inertia ixx=\"0\" "
+                               "ixy=\"0\" ixz=\"0\" iyy=\"0\" iyz=\"0\" izz=\"0\"/>\n    </inertial>\n";
+  // j2 carries a link without inertial, followed by a massless one on a fixed joint; j3 turns
+  // about z a point mass on its z axis; j1 carries them all and the massive l1.
+  const std::string pointOnAxis = inertial(
+      "2", "0 0 0.3", "0 0 0", "ixx=\"0\" ixy=\"0\" ixz=\"0\" iyy=\"0\" iyz=\"0\" izz=\"0\"");
+  const std::string body =
+      linkXml("l0") + linkXml("l1") + "  <link name=\"l2\"/>\n" + linkXml("l2b", massless) +
+      linkXml("l3", pointOnAxis) + jointXml("j1", "revolute", "l0", "l1") +
+      jointXml("j2", "prismatic", "l1", "l2", "", "0 0 0.1", "0 0 0", "1 0 0") +
+      jointXml("j2b", "fixed", "l2", "l2b") + jointXml("j3", "revolute", "l1", "l3", "", "0 0 0.1", "0 0 0", "0 0 1");
+  TemporaryUrdf file(urdfDocument(body), currentTestName());
+  const URDF::RobotDescription d = URDF::RobotDescription::fromFile(file.path());
+  std::vector<std::string> noInertia;
+  for (const std::string& w : d.warnings())
+    if (w.find("moves no inertia") != std::string::npos) noInertia.push_back(w);
+  ASSERT_EQ(noInertia.size(), 2u);
+  expectMentions(noInertia[0], {file.path(), "joint 'j2'"});
+  expectMentions(noInertia[1], {"joint 'j3'"});
+
+  std::string limited = chain(2);
+  limited.replace(limited.find("lower=\"-2\""), 10, "lower=\"0.2\"");
+  TemporaryUrdf outside(urdfDocument(limited), currentTestName() + "_limits");
+  const URDF::RobotDescription e = URDF::RobotDescription::fromFile(outside.path());
+  ASSERT_EQ(e.warnings().size(), 1u);
+  expectMentions(e.warnings()[0], {"joint 'j1'", "q = 0", "outside its limits"});
+}
+
 // urdfdom rejects some non-finite numbers with a console message and reads others (in an inertial)
 // as zero; every one must name its element.
 TEST(BadInput, NonFiniteNumbers) {
@@ -325,8 +458,11 @@ TEST(BadInput, PhysicalInconsistenciesAreWarningsUnlessStrict) {
                w.find("link 'link_") != std::string::npos;
       });
   EXPECT_EQ(triangle, 13);
+  // Besides: its thumb's first joint has limits [0.263, 1.396], which exclude q = 0.
+  ASSERT_EQ(d.warnings().size(), 14u);
   for (const std::string& w : d.warnings())
-    EXPECT_NE(w.find("triangle inequality"), std::string::npos) << w;
+    if (w.find("triangle inequality") == std::string::npos)
+      expectMentions(w, {"joint 'joint_12.0'", "q = 0", "outside its limits"});
 
   URDF::LoadOptions strict;
   strict.strict = true;
@@ -334,11 +470,15 @@ TEST(BadInput, PhysicalInconsistenciesAreWarningsUnlessStrict) {
     URDF::RobotDescription::fromFile(path, strict);
     ADD_FAILURE() << "a strict load accepted the warnings";
   } catch (const URDF::LoadError& e) {
-    expectMentions(e.what(), {path, "triangle inequality", "13 warning"});
+    expectMentions(e.what(), {path, "triangle inequality", "14 warning"});
   }
-  // The other bundled robots are consistent.
-  for (const std::string& file : {Ur5::file(), PandaArm::file(), BaxterArms::file()})
+  // The other bundled robots are consistent; the Panda's fourth joint, limited to
+  // [-3.0718, -0.0698], excludes q = 0, its only warning.
+  for (const std::string& file : {Ur5::file(), BaxterArms::file()})
     EXPECT_NO_THROW(URDF::RobotDescription::fromFile(robotPath(file), strict)) << file;
+  const URDF::RobotDescription panda = URDF::RobotDescription::fromFile(robotPath(PandaArm::file()));
+  ASSERT_EQ(panda.warnings().size(), 1u);
+  expectMentions(panda.warnings()[0], {"joint 'panda_joint4'", "q = 0", "outside its limits"});
 }
 
 }  // namespace zorvik_test::bad_input_test

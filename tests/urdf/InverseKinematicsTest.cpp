@@ -6,6 +6,8 @@
 
 #include <Vexo/InverseKinematicsXD>
 #include <ZorvikURDF/RobotLoader>
+#include <chrono>
+#include <limits>
 #include <random>
 
 #include "support/AllocationCounter.h"
@@ -78,7 +80,11 @@ class InverseKinematics : public ::testing::Test {
 typedef ::testing::Types<Ur5, PandaArm> Arms;
 TYPED_TEST_SUITE(InverseKinematics, Arms);
 
+// More restarts than the defaults: about 1 target in 500 lies where every default start ends in
+// a local minimum near the limits (the defaults' solve rate is the benchmark's, bench/IkBench.cpp);
+// here every target must be reached.
 TYPED_TEST(InverseKinematics, ReachesRandomTargetsFromRandomSeedsWithinTheLimits) {
+  this->ik.setRestarts(100);
   for (int s = 0; s < 40; ++s) {
     const HTransform target = this->poseAt(this->randomCoordinates());
     typename TestFixture::JointVec q;
@@ -170,6 +176,98 @@ TYPED_TEST(InverseKinematics, SolvesWithoutAllocating) {
   HTransform far = target;
   far.r() += Eigen::Vector3d(2, 2, 2);
   EXPECT_NO_ALLOCATION(r = this->solve(far, seed, q));
+}
+
+// The defaults are IKDefaults, read back through the solver's accessors, on a solver of its own
+// and on the URDF robot's (which sets only the limits). An unreachable target runs every start:
+// each takes at least one iteration and at most maxIterations().
+TYPED_TEST(InverseKinematics, DefaultsAreTheStatedOnesAndBoundAnUnreachableSolve) {
+  typedef typename TestFixture::JointVec JointVec;
+  typedef VexoSDK::IKDefaults D;
+  typedef VexoSDK::InverseKinematicsXD<TestFixture::N> Solver;
+  const Solver fresh;
+  for (const Solver* ik : {&fresh, static_cast<const Solver*>(&this->ik)}) {
+    EXPECT_EQ(ik->positionTolerance(), D::positionTolerance);
+    EXPECT_EQ(ik->rotationTolerance(), D::rotationTolerance);
+    EXPECT_EQ(ik->maxIterations(), D::maxIterations);
+    EXPECT_EQ(ik->restarts(), D::restarts);
+    EXPECT_EQ(ik->positionWeight(), D::positionWeight);
+    EXPECT_EQ(ik->rotationWeight(), D::rotationWeight);
+    EXPECT_EQ(ik->randomSeed(), D::seed);
+    EXPECT_EQ(ik->iterationBudget(), std::numeric_limits<int>::max());
+  }
+  EXPECT_TRUE((fresh.lower().array() == -std::numeric_limits<double>::infinity()).all());
+  HTransform far = this->poseAt(JointVec::Zero());
+  far.r() = Eigen::Vector3d(3.0, 0.5, 0.4);
+  JointVec q;
+  const VexoSDK::IKResult r = this->solve(far, JointVec::Zero(), q);
+  EXPECT_FALSE(r.converged);
+  EXPECT_FALSE(r.stopped);
+  EXPECT_GE(r.iterations, D::restarts + 1);
+  EXPECT_LE(r.iterations, (D::restarts + 1) * D::maxIterations);
+}
+
+// An iteration budget ends the solve after exactly that many iterations, with the best iterate so
+// far: the same as a solve whose starts run out there. A budget beyond the solve's own length
+// changes nothing, bit for bit.
+TYPED_TEST(InverseKinematics, AnIterationBudgetEndsTheSolveAtExactlyThatCount) {
+  typedef typename TestFixture::JointVec JointVec;
+  HTransform far = this->poseAt(JointVec::Zero());
+  far.r() = Eigen::Vector3d(3.0, 0.5, 0.4);
+  JointVec unbounded, q;
+  const VexoSDK::IKResult full = this->solve(far, JointVec::Zero(), unbounded);
+  this->ik.setIterationBudget(37);
+  VexoSDK::IKResult r;
+  EXPECT_NO_ALLOCATION(r = this->solve(far, JointVec::Zero(), q));
+  EXPECT_TRUE(r.stopped);
+  EXPECT_EQ(r.iterations, 37);
+  this->expectWithinLimits(q);
+  EXPECT_GT(r.positionError, 2.0);
+  this->ik.setIterationBudget(full.iterations);
+  r = this->solve(far, JointVec::Zero(), q);
+  EXPECT_FALSE(r.stopped);
+  EXPECT_EQ(q, unbounded);
+  EXPECT_EQ(r.positionError, full.positionError);
+}
+
+// The stop test is asked before every iteration with the current start's index, 0 .. restarts in
+// order; true ends the solve there. A deadline already past ends it before the first iteration,
+// with the (clamped) seed.
+TYPED_TEST(InverseKinematics, AStopTestSeesEveryStartAndEndsTheSolve) {
+  typedef typename TestFixture::JointVec JointVec;
+  struct Log {
+    int calls = 0, stopAt = -1, lastStart = 0;
+    bool ordered = true;
+  } log;
+  auto test = [](void* context, int start) {
+    Log& l = *static_cast<Log*>(context);
+    l.ordered = l.ordered && (start == l.lastStart || start == l.lastStart + 1);
+    l.lastStart = start;
+    return ++l.calls == l.stopAt;
+  };
+  this->ik.setStopTest(test, &log);
+  HTransform far = this->poseAt(JointVec::Zero());
+  far.r() = Eigen::Vector3d(3.0, 0.5, 0.4);
+  JointVec q;
+  VexoSDK::IKResult r = this->solve(far, JointVec::Zero(), q);
+  EXPECT_FALSE(r.stopped);
+  EXPECT_EQ(log.calls, r.iterations);
+  EXPECT_TRUE(log.ordered);
+  EXPECT_EQ(log.lastStart, this->ik.restarts());
+  log = Log();
+  log.stopAt = 5;
+  r = this->solve(far, JointVec::Zero(), q);
+  EXPECT_TRUE(r.stopped);
+  EXPECT_EQ(r.iterations, 4);
+
+  const auto past = std::chrono::steady_clock::now();
+  this->ik.setStopTest(&VexoSDK::stopAtDeadline,
+                       const_cast<std::chrono::steady_clock::time_point*>(&past));
+  const JointVec seed = this->randomCoordinates();
+  EXPECT_NO_ALLOCATION(r = this->solve(far, seed, q));
+  EXPECT_TRUE(r.stopped);
+  EXPECT_EQ(r.iterations, 0);
+  EXPECT_EQ(q, seed);
 }
 
 // With the rotation weighted out, any orientation of the target is fine: the position is met

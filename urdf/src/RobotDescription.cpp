@@ -128,12 +128,18 @@ HTransform toTransform(const urdf::Pose& pose) {
 
 // Mass properties of a URDF link in its own frame: the tensor is given about the centre of mass in
 // the inertial frame's axes, so with T_link_inertial = (R, c) the link has its centre of mass at c
-// and the inertia R I R^T about it (Inertia::transformed).
-Inertia linkInertia(const urdf::Link& link) {
+// and the inertia R I R^T about it (Inertia::transformed). A tensor the check repaired replaces the
+// file's.
+Inertia linkInertia(const urdf::Link& link, const internal::XmlFacts& facts) {
   if (!link.inertial) return Inertia();
   const urdf::Inertial& i = *link.inertial;
+  Eigen::Matrix3d I;
+  I << i.ixx, i.ixy, i.ixz, i.ixy, i.iyy, i.iyz, i.ixz, i.iyz, i.izz;
+  const auto repaired = facts.repairedInertia.find(link.name);
+  if (repaired != facts.repairedInertia.end()) I = repaired->second;
   // Storage order (Ixx, Iyy, Izz, Ixy, Iyz, Izx).
-  const Inertia inInertialFrame(i.mass, 0, 0, 0, i.ixx, i.iyy, i.izz, i.ixy, i.iyz, i.ixz);
+  const Inertia inInertialFrame(i.mass, 0, 0, 0, I(0, 0), I(1, 1), I(2, 2), I(0, 1), I(1, 2),
+                                I(0, 2));
   return inInertialFrame.transformed(toTransform(i.origin));
 }
 
@@ -163,6 +169,8 @@ struct RobotDescription::Builder {
     const urdf::Link& root = *_model.getRoot();
     _d._bodies.push_back(BodyData{root.name, -1, Inertia()});
     visit(root, 0, HTransform());
+    warnAboutZeroPosition();
+    warnAboutJointsWithoutInertia();
     for (size_t i = 0; i < _d._joints.size(); ++i) _d._jointByName[_d._joints[i].name] = int(i);
     for (size_t f = 0; f < _d._frames.size(); ++f) _d._frameByLink[_d._frames[f].link] = int(f);
   }
@@ -227,7 +235,7 @@ struct RobotDescription::Builder {
   // before its next sibling); a fixed or locked joint keeps the body and extends the offset.
   void visit(const urdf::Link& link, int body, const HTransform& T_body_link) {
     _d._frames.push_back(FrameData{link.name, body, T_body_link});
-    _d._bodies[body].inertia.addInertia(linkInertia(link), T_body_link);
+    _d._bodies[body].inertia.addInertia(linkInertia(link, _facts), T_body_link);
     for (const urdf::JointSharedPtr& j : childJoints(link)) {
       const urdf::Joint& joint = *j;
       const urdf::Link& child = *_model.getLink(joint.child_link_name);
@@ -243,6 +251,49 @@ struct RobotDescription::Builder {
         _d._joints.push_back(movingJoint(joint, childBody, body, origin));
         visit(child, childBody, HTransform());
       }
+    }
+  }
+
+  // A Robot starts at q = 0: a joint whose limits exclude it starts outside them.
+  void warnAboutZeroPosition() {
+    for (const MovingJointData& j : _d._joints)
+      if (j.lower > 0 || j.upper < 0)
+        _d._warnings.push_back(formatMessage(
+            _d._source, j.line, "joint " + quoted(j.name),
+            "q = 0, where a model starts, lies outside its limits [" + std::to_string(j.lower) +
+                ", " + std::to_string(j.upper) + "]"));
+  }
+
+  // A moving joint moves the composite body of everything it carries, which at q = 0 is the sum of
+  // the carried bodies' spatial inertias in the child frame (each child frame sits at its joint's
+  // origin then). Along the joint's motion E that composite has the inertia E^T Ic E: the moment
+  // about the axis for a revolute joint, the mass for a prismatic one. Where it is zero (no mass
+  // under the joint, or all of it on the axis) the joint's acceleration is undetermined: the
+  // articulated inertia, which is at most the composite one, is zero too.
+  void warnAboutJointsWithoutInertia() {
+    const int bodies = static_cast<int>(_d._bodies.size());
+    std::vector<Inertia> composite(bodies);
+    for (int k = 0; k < bodies; ++k) composite[k] = _d._bodies[k].inertia;
+    // Children are numbered after their parents: from the last body inwards, each is complete
+    // when it is added to its parent.
+    for (int i = static_cast<int>(_d._joints.size()) - 1; i >= 0; --i) {
+      const MovingJointData& j = _d._joints[i];
+      composite[j.parentBody].addInertia(composite[j.body], j.origin);
+    }
+    const double scale = composite[0].bodyInertia().diagonal().maxCoeff();
+    for (const MovingJointData& j : _d._joints) {
+      const Matrix6d& Ic = composite[j.body].bodyInertia();
+      const Eigen::Vector3d a = j.axis;
+      const double moved = j.kind == JointKind::Prismatic
+                               ? a.dot(Ic.topLeftCorner<3, 3>() * a)
+                               : a.dot(Ic.bottomRightCorner<3, 3>() * a);
+      if (moved <= 1e-12 * scale)
+        _d._warnings.push_back(formatMessage(
+            _d._source, j.line, "joint " + quoted(j.name),
+            std::string("moves no inertia: at q = 0 the links it carries have no mass") +
+                (j.kind == JointKind::Prismatic ? "" : ", or all of it on the joint's axis") +
+                "; the forward dynamics cannot tell its acceleration (zero in the release "
+                "library, an assertion in the debug one)"));
     }
   }
 
@@ -299,7 +350,7 @@ RobotDescription RobotDescription::fromString(const std::string& xml, const std:
   RobotDescription d;
   d._source = sourceName;
   d._options = options;
-  internal::XmlFacts facts = internal::checkXml(xml, sourceName);
+  internal::XmlFacts facts = internal::checkXml(xml, sourceName, options.repairInertia);
   d._robotName = facts.robotName;
   d._warnings = std::move(facts.warnings);
   const urdf::ModelInterfaceSharedPtr model = parseWithUrdfdom(xml, sourceName, d._warnings);

@@ -53,10 +53,16 @@ std::string numberString(double x) {
 // Moments of inertia and other magnitudes are compared with a relative tolerance: the files print
 // them with a few significant digits, so values that are equal on paper differ by rounding.
 constexpr double kRelativeTolerance = 1e-9;
+// Moments of inertia are also compared with an absolute tolerance, in kg m^2: the rounding of a
+// moment of 1 kg m^2, and the moment of a milligram 10 um from the axis, below anything a link
+// has. Without it, a tensor of rounding noise (zero moments, products of 1e-35) fails the relative
+// test against its own noise.
+constexpr double kAbsoluteInertiaTolerance = 1e-16;
 
 class Checker {
  public:
-  explicit Checker(const std::string& source) : _source(source) {}
+  Checker(const std::string& source, bool repairInertia)
+      : _source(source), _repairInertia(repairInertia) {}
 
   [[noreturn]] void fail(const XMLElement* e, const std::string& element,
                          const std::string& problem) const {
@@ -76,11 +82,12 @@ class Checker {
   double readRequiredNumber(const XMLElement* e, const std::string& owner, const char* attr) const;
   void checkOrigin(const XMLElement* parent, const std::string& owner) const;
   void checkLink(const XMLElement* link, const std::string& name);
-  void checkInertial(const XMLElement* inertial, const std::string& owner);
+  void checkInertial(const XMLElement* inertial, const std::string& link);
   void checkJoint(const XMLElement* joint, const std::string& name);
   void checkTree(const XMLElement* robot);
 
   const std::string& _source;
+  const bool _repairInertia;
   XmlFacts _facts;
 
   struct JointFacts {
@@ -202,7 +209,7 @@ XmlFacts Checker::run(const std::string& xml) {
 void Checker::checkLink(const XMLElement* link, const std::string& name) {
   const std::string owner = "link " + quoted(name);
   if (const XMLElement* inertial = link->FirstChildElement("inertial"))
-    checkInertial(inertial, owner);
+    checkInertial(inertial, name);
   for (const char* kind : {"visual", "collision"})
     for (const XMLElement* e = link->FirstChildElement(kind); e; e = e->NextSiblingElement(kind))
       checkOrigin(e, owner + " <" + kind + ">");
@@ -212,8 +219,10 @@ void Checker::checkLink(const XMLElement* link, const std::string& name) {
 // semi-definite, and its principal moments satisfy the triangle inequality I1 + I2 >= I3 (each is
 // an integral of a sum of two squared coordinates). The URDF form (ixx, ixy, ixz, iyy, iyz, izz) is
 // symmetric by construction; a negative eigenvalue is an error, a violated triangle inequality a
-// warning, since real descriptions carry such estimates.
-void Checker::checkInertial(const XMLElement* inertial, const std::string& owner) {
+// warning, since real descriptions carry such estimates; with repairInertia both are replaced by
+// the nearest consistent tensor and reported. Both are judged within the tolerances above.
+void Checker::checkInertial(const XMLElement* inertial, const std::string& link) {
+  const std::string owner = "link " + quoted(link);
   const std::string where = owner + " <inertial>";
   checkOrigin(inertial, where);
   const XMLElement* mass = inertial->FirstChildElement("mass");
@@ -231,20 +240,35 @@ void Checker::checkInertial(const XMLElement* inertial, const std::string& owner
   const double izz = readRequiredNumber(inertia, where, "izz");
   Eigen::Matrix3d I;
   I << ixx, ixy, ixz, ixy, iyy, iyz, ixz, iyz, izz;
-  const Eigen::Vector3d moments = Eigen::SelfAdjointEigenSolver<Eigen::Matrix3d>(
-                                      I, Eigen::EigenvaluesOnly)
-                                      .eigenvalues();  // increasing
+  const Eigen::SelfAdjointEigenSolver<Eigen::Matrix3d> eigen(I);
+  const Eigen::Vector3d moments = eigen.eigenvalues();  // increasing
   const double scale = std::max(std::fabs(moments(0)), std::fabs(moments(2)));
+  const double tolerance = kRelativeTolerance * scale + kAbsoluteInertiaTolerance;
   const std::string tensor = where + " <inertia>";
-  const std::string values = "(" + numberString(moments(0)) + ", " + numberString(moments(1)) +
-                             ", " + numberString(moments(2)) + ")";
-  if (moments(0) < -kRelativeTolerance * scale)
+  auto text = [](const Eigen::Vector3d& v) {
+    return "(" + numberString(v(0)) + ", " + numberString(v(1)) + ", " + numberString(v(2)) + ")";
+  };
+  const bool negative = moments(0) < -tolerance;
+  const bool triangle = moments(0) + moments(1) < moments(2) - tolerance;
+  if (negative && !_repairInertia)
     fail(inertia, tensor,
-         "the inertia tensor is not positive semi-definite: principal moments " + values);
-  if (moments(0) + moments(1) < moments(2) * (1 - kRelativeTolerance))
+         "the inertia tensor is not positive semi-definite: principal moments " + text(moments) +
+             " (LoadOptions::repairInertia replaces it by the nearest consistent tensor)");
+  if (_repairInertia && (negative || triangle)) {
+    const Eigen::Vector3d repaired = nearestConsistentMoments(moments);
+    _facts.repairedInertia[link] =
+        eigen.eigenvectors() * repaired.asDiagonal() * eigen.eigenvectors().transpose();
     warn(inertia, tensor,
-         "the principal moments " + values + " violate the triangle inequality I1 + I2 >= I3");
-  if (m == 0 && scale > 0) warn(inertia, tensor, "a massless link has a non-zero inertia tensor");
+         "principal moments " + text(moments) + " that no rigid body has (" +
+             (negative ? "a negative moment" : "the triangle inequality I1 + I2 >= I3 violated") +
+             ") replaced by the nearest consistent ones " + text(repaired) +
+             ", on the same principal axes (LoadOptions::repairInertia)");
+  } else if (triangle) {
+    warn(inertia, tensor,
+         "the principal moments " + text(moments) + " violate the triangle inequality I1 + I2 >= I3");
+  }
+  if (m == 0 && scale > kAbsoluteInertiaTolerance)
+    warn(inertia, tensor, "a massless link has a non-zero inertia tensor");
 }
 
 void Checker::checkJoint(const XMLElement* joint, const std::string& name) {
@@ -387,8 +411,33 @@ void Checker::checkTree(const XMLElement* robot) {
 
 }  // namespace
 
-XmlFacts checkXml(const std::string& xml, const std::string& source) {
-  return Checker(source).run(xml);
+// The projection of the principal moments x on the cone K of consistent ones, whose faces are
+// a_i . x >= 0 for a_1 = (1, 1, -1), a_2 = (1, -1, 1), a_3 = (-1, 1, 1) (the triangle inequalities,
+// which also imply x >= 0: a_1 + a_2 = (2, 0, 0)). The projection lies in the relative interior of
+// one face of K (K itself, a facet, an edge or the apex), and there it is the projection on that
+// face's linear span: of the eight spans' projections, it is the nearest one that lies in K.
+Eigen::Vector3d nearestConsistentMoments(const Eigen::Vector3d& x) {
+  const Eigen::Vector3d a[3] = {Eigen::Vector3d(1, 1, -1), Eigen::Vector3d(1, -1, 1),
+                                Eigen::Vector3d(-1, 1, 1)};
+  auto consistent = [&](const Eigen::Vector3d& y) {
+    const double tol = 1e-12 * y.cwiseAbs().maxCoeff();
+    return a[0].dot(y) >= -tol && a[1].dot(y) >= -tol && a[2].dot(y) >= -tol;
+  };
+  Eigen::Vector3d best = Eigen::Vector3d::Zero();  // the apex, always in K
+  auto consider = [&](const Eigen::Vector3d& y) {
+    if (consistent(y) && (y - x).norm() < (best - x).norm()) best = y;
+  };
+  consider(x);
+  for (int i = 0; i < 3; ++i) {
+    consider(x - a[i].dot(x) / 3 * a[i]);           // on the facet a_i . y = 0
+    const Eigen::Vector3d d = a[i].cross(a[(i + 1) % 3]);  // on the edge of two facets
+    consider(d.dot(x) / d.squaredNorm() * d);
+  }
+  return best;
+}
+
+XmlFacts checkXml(const std::string& xml, const std::string& source, bool repairInertia) {
+  return Checker(source, repairInertia).run(xml);
 }
 
 }  // namespace internal

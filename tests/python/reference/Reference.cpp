@@ -184,6 +184,14 @@ void robotResults(URDF::Robot<N>& robot, const std::vector<Line>& lines, bool fl
       put("ik_q", out);
       put("ik_converged", res.converged ? 1.0 : 0.0);
       put("ik_iterations", static_cast<double>(res.iterations));
+      // 2 m off in every axis, out of reach: every start runs, so the iterations count what the
+      // defaults allow.
+      HTransform far = target;
+      far.r() += Eigen::Vector3d(2, 2, 2);
+      const VexoSDK::IKResult resFar = ik.solve(robot, robot.frameBody(f), robot.frameOffset(f),
+                                                far, JointVec(q.array() + 0.2), out);
+      put("ik_far_q", out);
+      put("ik_far_iterations", static_cast<double>(resFar.iterations));
     }
   }
 }

@@ -10,6 +10,7 @@
 #ifndef ZORVIK_URDF_INTERNAL_XMLCHECK_
 #define ZORVIK_URDF_INTERNAL_XMLCHECK_
 
+#include <Eigen/Core>
 #include <map>
 #include <string>
 #include <vector>
@@ -26,10 +27,18 @@ struct XmlFacts {
   std::map<std::string, int> jointLine;
   std::map<std::string, int> linkLine;
   std::vector<std::string> warnings;
+  // Inertia tensors (about the centre of mass, in the inertial frame) that replace the file's,
+  // by link name: those repaired under LoadOptions::repairInertia.
+  std::map<std::string, Eigen::Matrix3d> repairedInertia;
 };
 
-// Throws LoadError at the first problem of the document `xml` read from `source`.
-XmlFacts checkXml(const std::string& xml, const std::string& source);
+// The principal moments nearest to `moments` (in the Euclidean norm) that a rigid body can have:
+// non-negative, each at most the sum of the other two.
+Eigen::Vector3d nearestConsistentMoments(const Eigen::Vector3d& moments);
+
+// Throws LoadError at the first problem of the document `xml` read from `source`; repairInertia as
+// LoadOptions::repairInertia.
+XmlFacts checkXml(const std::string& xml, const std::string& source, bool repairInertia);
 
 // "<source>:<line>: <element>: <problem>", the format of every error and warning.
 std::string formatMessage(const std::string& source, int line, const std::string& element,

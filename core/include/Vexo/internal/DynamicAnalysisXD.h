@@ -8,6 +8,7 @@
 #include <typeinfo>
 
 #include "DynamicsDerivatives.h"
+#include "InertialRegressor.h"
 
 namespace ZorvikFoundation {
 namespace VexoSDK {
@@ -39,6 +40,18 @@ void DynamicAnalysisXD<N>::JointDynamics(Model& subsys, JointMat& M, JointMat& C
   // Column k of M is M(q) e_k: the stationary pass (zero velocity, no wrenches) with acceleration
   // e_k, idyn_momentum(e_k).
   subsys._massColumns(M);
+}
+
+template <int N>
+void DynamicAnalysisXD<N>::MassMatrix(const Model& subsys, JointMat& M) {
+  if (subsys._libraryModel()) {
+    _compositeMass<internal::RigidComposite>(subsys, M, nullptr, nullptr);
+    return;
+  }
+  subsys._massColumns(M);
+  // (a + b) / 2 rounds the same whichever triangle it is written into.
+  for (int c = 0; c < N; ++c)
+    for (int r = c + 1; r < N; ++r) M(r, c) = M(c, r) = 0.5 * (M(r, c) + M(c, r));
 }
 
 template <int N>
@@ -75,6 +88,7 @@ void DynamicAnalysisXD<N>::MassInverse(Model& subsys, JointMat& Minv) {
 // model with any derived body takes general 6x6 matrices (GeneralComposite).
 template <int N>
 bool DynamicAnalysisXD<N>::_plainBodies(const Model& m) {
+  m._assertComplete();
   for (int k = 1; k < Model::NUM_BODIES; ++k)
     if (!internal::isPlainBody(*m._bodies[k])) return false;
   return true;
@@ -122,7 +136,7 @@ ZORVIK_ALWAYS_INLINE void DynamicAnalysisXD<N>::_referenceMotion(
 // subtrees into F_k, b_r = S_r . F_k.
 template <int N>
 template <typename Composite>
-void DynamicAnalysisXD<N>::_compositeMass(Model& m, JointMat& M, const Vector3D* gacc,
+void DynamicAnalysisXD<N>::_compositeMass(const Model& m, JointMat& M, const Vector3D* gacc,
                                           JointVec* bias) {
   enum { NB = Model::NUM_BODIES };
   const JointVec noAcceleration = JointVec::Zero();
@@ -423,6 +437,15 @@ bool DynamicAnalysisXD<N>::_observerTerms(Model& m, const Vector3D* gacc, JointV
 }
 
 template <int N>
+void DynamicAnalysisXD<N>::_massAndBias(const Model& m, const Vector3D& gacc, JointMat& M,
+                                       JointVec& b) {
+  if (_plainBodies(m))
+    _compositeMass<internal::RigidComposite>(m, M, &gacc, &b);
+  else
+    _compositeMass<internal::GeneralComposite>(m, M, &gacc, &b);
+}
+
+template <int N>
 void DynamicAnalysisXD<N>::FdynDerivatives(Model& m, const JointVec& tau, const Vector3D& gacc,
                                            JointMat& dqddot_dq, JointMat& dqddot_dqdot,
                                            JointMat& Minv) {
@@ -432,11 +455,8 @@ void DynamicAnalysisXD<N>::FdynDerivatives(Model& m, const JointVec& tau, const 
   // massless subtree) takes the articulated-body inverse, which handles it.
   JointMat M;
   JointVec bias;
-  if (_plainBodies(m))
-    _compositeMass<internal::RigidComposite>(m, M, &gacc, &bias);
-  else
-    _compositeMass<internal::GeneralComposite>(m, M, &gacc, &bias);
-  if (!internal::choleskyInverse<N>(M, internal::kMasslessPivot * M.diagonal().maxCoeff(), Minv))
+  _massAndBias(m, gacc, M, bias);
+  if (!internal::choleskyInverse(M, internal::kMasslessPivot * M.diagonal().maxCoeff(), Minv))
     MassInverse(m, Minv);
   m._qddot.noalias() = Minv * (tau - bias);
   JointMat dtau_dq, dtau_dqdot;

@@ -201,11 +201,13 @@ struct GeneralComposite {
 // A^-1 = L^-T L^-1, with L^-1 by forward substitution, written out coefficient by coefficient (at
 // these sizes the blocked solvers cost more than they save); the upper triangle is computed and
 // mirrored, so the result is exactly symmetric. Returns false, leaving Ainv unspecified, when a
-// pivot L(i, i)^2 is not above pivotFloor.
-template <int n>
-bool choleskyInverse(const Eigen::Matrix<double, n, n>& A, double pivotFloor,
-                     Eigen::Matrix<double, n, n>& Ainv) {
-  Eigen::Matrix<double, n, n> L, Linv;
+// pivot L(i, i)^2 is not above pivotFloor. Any square matrix type: a fixed size, or a runtime size
+// within a fixed maximum (no allocation either way).
+template <typename Mat>
+bool choleskyInverse(const Mat& A, double pivotFloor, Mat& Ainv) {
+  const int n = static_cast<int>(A.rows());
+  Mat L(n, n), Linv(n, n);
+  Ainv.resize(n, n);
   for (int j = 0; j < n; ++j) {
     double d = A(j, j);
     for (int k = 0; k < j; ++k) d -= L(j, k) * L(j, k);

@@ -136,10 +136,23 @@ VexoBaseXD<N>::VexoBaseXD(VexoBaseXD&) : Base() {}
 // Layout checks (debug build only). Every pass reads the coordinate vectors joint after joint; a
 // layout that does not fit in N entries would make it read and write past their end.
 
+// Every slot holds a body and, after the base, a joint: the passes visit all N + 1.
+template <int N>
+void VexoBaseXD<N>::_assertComplete() const {
+#ifndef NDEBUG
+  for (int k = 0; k < NUM_BODIES; ++k) {
+    this->_assertRegistered(this->_bodies[k]);
+    if (k > 0) this->_assertRegistered(this->_joints[k]);
+  }
+#endif
+}
+
 // The coordinates of joints firstJoint .. N fit in the N-entry joint vectors.
 template <int N>
 void VexoBaseXD<N>::_assertCoordinatesFit(int firstJoint) const {
 #ifndef NDEBUG
+  _assertComplete();
+  if (firstJoint == 0) this->_assertRegistered(this->_joints[0]);
   int dofs = 0;
   for (int k = firstJoint; k < NUM_BODIES; ++k) dofs += this->_joints[k]->dof();
   assert(dofs <= JOINT_DOF &&
@@ -152,6 +165,7 @@ void VexoBaseXD<N>::_assertCoordinatesFit(int firstJoint) const {
 
 template <int N>
 void VexoBaseXD<N>::_assertFixedBaseLayout() const {
+  _assertComplete();
   assert(this->_joints[0] != nullptr &&
          "A fixed-base operation needs a base joint: register joint 0.");
   assert(this->_joints[0]->dof() == 0 &&
@@ -172,6 +186,7 @@ void VexoBaseXD<N>::_assertFloatingBase() const {
 
 template <int N>
 bool VexoBaseXD<N>::_libraryJoints() const {
+  _assertComplete();
   for (int k = 0; k < NUM_BODIES; ++k) {
     const Joint* j = this->_joints[k];
     if (j && !internal::isLibraryJointClass(*j)) return false;
@@ -181,6 +196,7 @@ bool VexoBaseXD<N>::_libraryJoints() const {
 
 template <int N>
 bool VexoBaseXD<N>::_libraryModel() const {
+  _assertComplete();
   for (int k = 0; k < NUM_BODIES; ++k)
     if (!internal::isPlainBody(*this->_bodies[k])) return false;
   return _libraryJoints();
@@ -227,6 +243,7 @@ void VexoBaseXD<N>::_updateFromBase(const double* q) {
 
 template <int N>
 void VexoBaseXD<N>::updateVelocity() {
+  _assertCoordinatesFit(0);
   Body& b = *this->_bodies[0];
   Joint& j = *this->_joints[0];
   const double* q = this->_q.data();
@@ -275,6 +292,7 @@ void VexoBaseXD<N>::_kinematicsPass(const double* q, const double* qdot) {
 
 template <int N>
 void VexoBaseXD<N>::updateJacobian(bool pos_only) {
+  _assertComplete();
   this->_J[0].setZero();
   if (!pos_only) this->_Jdot[0].setZero();
   _jacobianPass(pos_only, false);
@@ -552,6 +570,15 @@ template <int N>
 template <typename Ops>
 void VexoBaseXD<N>::_accelerationPass(const Twist& Vdot0, const double* qdot,
                                       const double* qddot, WrenchArray& F) const {
+  _accelerations<Ops>(Vdot0, qdot, qddot, [&](int k, const Twist& Vdot) ZORVIK_INLINE_LAMBDA {
+    Ops::idyn(*this->_bodies[k], Vdot, F[k]);
+  });
+}
+
+template <int N>
+template <typename Ops, typename Visit>
+ZORVIK_ALWAYS_INLINE void VexoBaseXD<N>::_accelerations(const Twist& Vdot0, const double* qdot,
+                                                        const double* qddot, Visit visit) const {
   TwistArray Vdot;
   Vdot[0] = Vdot0;
   int i = 0;
@@ -560,7 +587,7 @@ void VexoBaseXD<N>::_accelerationPass(const Twist& Vdot0, const double* qdot,
     const Body& b = *this->_bodies[k];
     Vdot[k] = Ops::adjAcc(j, qdot + i, qddot + i) + Ops::biasAcc(j, b.V());
     internal::addITransformed(j.Tadj(), Vdot[this->_topology._pre[k]], Vdot[k], Vdot[k]);
-    Ops::idyn(b, Vdot[k], F[k]);
+    visit(k, Vdot[k]);
     i += j.dof();
   }
 }
@@ -602,6 +629,18 @@ template <int N>
 template <typename Ops>
 void VexoBaseXD<N>::_passivePass(const Twist& V0, const Twist& Vdot0, const double* qdot,
                                  const double* qddot, WrenchArray& F) const {
+  _referenceMotions<Ops>(V0, Vdot0, qdot, qddot,
+                         [&](int k, const Twist& Vr, const Twist& Vdotr) ZORVIK_INLINE_LAMBDA {
+                           Ops::idyn_passive(*this->_bodies[k], Vr, Vdotr, F[k]);
+                         });
+}
+
+template <int N>
+template <typename Ops, typename Visit>
+ZORVIK_ALWAYS_INLINE void VexoBaseXD<N>::_referenceMotions(const Twist& V0, const Twist& Vdot0,
+                                                           const double* qdot,
+                                                           const double* qddot,
+                                                           Visit visit) const {
   TwistArray Vref, Vdotref;
   Vref[0] = V0;
   Vdotref[0] = Vdot0;
@@ -613,7 +652,7 @@ void VexoBaseXD<N>::_passivePass(const Twist& V0, const Twist& Vdot0, const doub
     Vdotref[k] = Ops::adjAcc(j, qdot + i, qddot + i) + Ops::biasAcc(j, Vref[k]);
     internal::addITransformed(j.Tadj(), Vdotref[p], Vdotref[k], Vdotref[k]);
     Vref[k] += Ops::adjTwist(j, qdot + i);
-    Ops::idyn_passive(*this->_bodies[k], Vref[k], Vdotref[k], F[k]);
+    visit(k, Vref[k], Vdotref[k]);
     i += j.dof();
   }
 }

@@ -102,12 +102,48 @@ Robot<N>& Robot<N>::operator=(Robot&& other) noexcept {
 
 template <int N>
 JointLimit<1>& Robot<N>::limit(int i) {
+  _assertNotMovedFrom();
   return *_storage->limits[i];
 }
 
 template <int N>
 const JointLimit<1>& Robot<N>::limit(int i) const {
+  _assertNotMovedFrom();
   return *_storage->limits[i];
+}
+
+template <int N>
+void Robot<N>::_limitBounds(LimitKind kind, int i, double& lower, double& upper) const {
+  const JointLimit<1>& l = limit(i);
+  const bool velocity = kind == LimitKind::Velocity, effort = kind == LimitKind::Effort;
+  lower = (velocity ? l.velLower() : effort ? l.actLower() : l.posLower())(0);
+  upper = (velocity ? l.velUpper() : effort ? l.actUpper() : l.posUpper())(0);
+}
+
+template <int N>
+bool Robot<N>::withinLimits(LimitKind kind, const JointVec& x, LimitSides& side) const {
+  bool within = true;
+  for (int i = 0; i < N; ++i) {
+    double lower, upper;
+    _limitBounds(kind, i, lower, upper);
+    side(i) = x(i) <= lower ? -1 : (x(i) >= upper ? 1 : 0);
+    within = within && x(i) >= lower && x(i) <= upper;
+  }
+  return within;
+}
+
+template <int N>
+int Robot<N>::clampToLimits(LimitKind kind, JointVec& x, LimitSides& side) const {
+  int outside = 0;
+  for (int i = 0; i < N; ++i) {
+    double lower, upper;
+    _limitBounds(kind, i, lower, upper);
+    if (!(x(i) >= lower && x(i) <= upper)) ++outside;
+    if (x(i) < lower) x(i) = lower;
+    if (x(i) > upper) x(i) = upper;
+  }
+  withinLimits(kind, x, side);
+  return outside;
 }
 
 }  // namespace URDF
