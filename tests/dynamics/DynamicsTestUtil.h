@@ -16,6 +16,7 @@
 #include "support/DynamicsRobots.h"
 #include "support/FiniteDifference.h"
 #include "support/JacobianWidths.h"
+#include "support/LibraryVariant.h"
 #include "support/MatrixNear.h"
 #include "support/RandomLieGroup.h"
 #include "support/RandomRobot.h"

@@ -1,8 +1,7 @@
 // Orocos KDL as a peer for tests: trees and chains from URDF files (kdl_parser), the mapping
 // between a model's joint vector and KDL's joint arrays, and conversions of KDL's frames, twists,
-// wrenches and Jacobians into the library's conventions. Header-only, so that each test binary
-// compiles it with its own flags (NDEBUG or not); link the CMake target zorvik_test_kdl
-// (KdlBridge.cmake).
+// wrenches and Jacobians into the library's conventions. Header-only, compiled with the test code
+// that uses it; link the CMake target zorvik_test_kdl (KdlBridge.cmake).
 //
 // KDL conventions, and ours:
 //   - KDL::Frame F of a segment is its tip frame in the base frame, as our HTransform T.

@@ -1,7 +1,7 @@
 // The C++ blocks of the README and docs/ as printed (gathered by ExtractCppSnippets.cmake into
-// DocSnippets.cpp, which the build compiles with this folder's tests), run: the README's load the
-// bundled Panda by its file name, so they run in the directory of the bundled robots. In the debug
-// build every library assertion is on.
+// DocSnippets.cpp), run as a client would: the README's load the bundled Panda by its file name, so
+// they run in the directory of the bundled robots. Against the debug library every assertion of
+// the library's code is on.
 #include <gtest/gtest.h>
 #include <unistd.h>
 

@@ -11,7 +11,7 @@
 #include <Vexo/DynamicAnalysisXD>
 #include <Vexo/MomentumObserverXD>
 
-#include "DynamicsTestUtil.h"
+#include "dynamics/DynamicsTestUtil.h"
 
 namespace zorvik_test::dyn::inverse_dynamics_assertion_test {
 
