@@ -92,6 +92,16 @@ struct DenseOperationalSpace {
   typename Osc::TaskVector mu;
 };
 
+#ifdef ZORVIK_TEST_SUPPORT_LIBRARY
+// The tests take the library's sizes from the support library, compiled once
+// (OperationalSpaceReference.cpp): the dense products and factorisations at up to 24 task rows are
+// costly to compile. The benchmark compiles its own, with its own flags.
+extern template struct DenseOperationalSpace<6>;
+extern template struct DenseOperationalSpace<7>;
+extern template struct DenseOperationalSpace<14>;
+extern template struct DenseOperationalSpace<16>;
+#endif
+
 }  // namespace zorvik_test
 
 #endif
