@@ -77,7 +77,7 @@ KDL_TARGETS = [
 ]
 
 # Bounds on the whole control cycle, ns: (robot, bound).
-CYCLE_TARGETS = [("panda", 1500), ("allegro", 3000)]
+CYCLE_TARGETS = [("panda", 1200), ("allegro", 2400)]
 
 # Targets on the ratio of one of our rows to another of the same run, ours or KDL's:
 # (label, (peer, op), (peer, op), bound, robots).
@@ -94,6 +94,10 @@ CROSS_TARGETS = [
     ("update(false) + FdynDerivatives vs KDL RNE", ("ours", "fdyn_derivatives"), ("kdl", "rnea"),
      2.7, ["panda"]),
     ("MassMatrix vs JointDynamics", ("ours", "mass_matrix"), ("ours", "joint_dynamics"), 0.6,
+     ["ur5", "panda", "baxter", "allegro"]),
+    ("MassInverse vs fdyn", ("ours", "mass_inverse_only"), ("ours", "fdyn_only"), 0.85,
+     ["ur5", "panda", "baxter", "allegro"]),
+    ("idyn_passive vs idyn", ("ours", "idyn_passive"), ("ours", "idyn"), 1.6,
      ["ur5", "panda", "baxter", "allegro"]),
     # Operational space: the Panda's hand (6 rows), the Allegro's fingertips (12 rows).
     ("OperationalSpaceXD::compute vs fdyn", ("ours", "osc_compute"), ("ours", "fdyn_only"), 2.5,

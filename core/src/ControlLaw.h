@@ -32,10 +32,9 @@ struct ControlLaw {
   // the rotation angle in [0, pi]; alpha, beta, theta_sqr belong to lambda's rotation part.
   struct ErrorPose {
     ErrorPose(const Pose& x, const Pose& xd) : tilde(x.icascade(xd)) {
-      lambda = tilde.expCoord();
-      lambda.compute_terms(&alpha, &beta, &theta_sqr);
+      G::log(tilde, lambda, alpha, beta, theta_sqr);
     }
-    Differential dexpAt() const { return lambda.dexp(alpha, beta, theta_sqr); }
+    Differential dexpAt() const { return G::dexp(lambda, alpha, beta, theta_sqr); }
 
     Pose tilde;
     Coordinates lambda;
@@ -47,7 +46,7 @@ struct ControlLaw {
   struct ErrorRate : ErrorPose {
     ErrorRate(const Pose& x, const Velocity& v, const Pose& xd, const Velocity& vd)
         : ErrorPose(x, xd) {
-      dexpinv = this->lambda.dexp_inv(this->alpha, this->beta, this->theta_sqr);
+      dexpinv = G::dexpInv(this->lambda, this->alpha, this->beta, this->theta_sqr);
       Vtilde = vd - G::carryIn(this->tilde, v);
       lambdadot = G::starTimes(dexpinv, Vtilde);
     }

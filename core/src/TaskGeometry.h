@@ -10,6 +10,11 @@
 //           block-triangular dexp, dexpinv and ddt_dexp takes the place of the transpose (see
 //           HTransformController).
 // The body velocity of tilde is then Vtilde = dexp^* lambdadot on both groups.
+//
+// Each geometry also gives the logarithm with the series coefficients of its rotation part
+// (alpha, beta, theta^2 of Vector3D: one sincos per call of a law) and dexp, dexpinv and ddt_dexp
+// from them. On SE(3) the three share one shape, [[A, B], [0, A]], and are kept as their two
+// blocks: every product of the laws with them is then a few 3x3 products.
 #ifndef ZORVIK_CORE_SRC_TASKGEOMETRY_H_
 #define ZORVIK_CORE_SRC_TASKGEOMETRY_H_
 
@@ -29,6 +34,20 @@ struct SO3Geometry {
   typedef Matrix3d Differential;
   typedef Eigen::Matrix<double, 3, 1> TaskVec;
   typedef Matrix3d TaskMat;
+
+  // xi = log(tilde) with its coefficients; dexp and dexpinv there.
+  static void log(const Pose& tilde, Coordinates& xi, double& alpha, double& beta,
+                  double& theta_sqr) {
+    xi = tilde.expCoord();
+    xi.compute_terms(&alpha, &beta, &theta_sqr);
+  }
+  static Differential dexp(const Coordinates& xi, double alpha, double beta, double theta_sqr) {
+    return xi.dexp(alpha, beta, theta_sqr);
+  }
+  static Differential dexpInv(const Coordinates& xi, double alpha, double beta,
+                              double theta_sqr) {
+    return xi.dexp_inv(alpha, beta, theta_sqr);
+  }
 
   // tilde^-1 x and tilde x: a vector carried from the frame of x into the error frame and back.
   static Velocity carryIn(const Pose& tilde, const Velocity& x) { return tilde.irotate(x); }
@@ -55,31 +74,65 @@ struct SO3Geometry {
   }
 };
 
+// [[A, B], [0, A]]: dexp, dexpinv and ddt_dexp of SE(3).
+struct BlockTriangular {
+  Matrix3d A, B;
+};
+
 struct SE3Geometry {
   enum { DIM = 6 };
   typedef LieGroup::HTransform Pose;
   typedef LieGroup::Twist Velocity;  // a body twist (v, w)
   typedef LieGroup::Wrench Force;    // (f, n)
   typedef LieGroup::Twist Coordinates;
-  typedef Matrix6d Differential;
+  typedef BlockTriangular Differential;
   typedef Vector6d TaskVec;
   typedef Matrix6d TaskMat;
+
+  // lambda = (eta, xi) = log(tilde) as HTransform::expCoord forms it (xi the rotation vector,
+  // eta = dexp(xi)^-1 r), keeping the coefficients of xi.
+  static void log(const Pose& tilde, Coordinates& lambda, double& alpha, double& beta,
+                  double& theta_sqr) {
+    const LieGroup::Vector3D xi = LieGroup::Rotation(tilde.R()).expCoord();
+    xi.compute_terms(&alpha, &beta, &theta_sqr);
+    lambda.v().noalias() = xi.dexp_inv(alpha, beta, theta_sqr) * tilde.r();
+    lambda.w() = xi;
+  }
+  // dexp = [[J, Q], [0, J]] and dexpinv = [[Ji, Qi], [0, Ji]] (Twist::dexp, Twist::dexp_inv).
+  static Differential dexp(const Coordinates& lambda, double alpha, double beta,
+                           double theta_sqr) {
+    const LieGroup::Vector3D xi(lambda.w()), eta(lambda.v());
+    return {xi.dexp(alpha, beta, theta_sqr),
+            xi.ddt_dexp(alpha, beta, theta_sqr, xi.dot(eta), eta)};
+  }
+  static Differential dexpInv(const Coordinates& lambda, double alpha, double beta,
+                              double theta_sqr) {
+    const LieGroup::Vector3D xi(lambda.w()), eta(lambda.v());
+    return {xi.dexp_inv(alpha, beta, theta_sqr),
+            xi.ddt_dexp_inv(alpha, beta, theta_sqr, xi.dot(eta), eta)};
+  }
 
   // Ad(tilde^-1) and Ad(tilde) on twists; the dual Ad(tilde)^T on wrenches.
   static Velocity carryIn(const Pose& tilde, const Velocity& x) { return tilde.itransform(x); }
   static Force carryIn(const Pose& tilde, const Force& F) { return tilde.itransform(F); }
   static Velocity carryOut(const Pose& tilde, const Velocity& x) { return tilde.transform(x); }
-  // M^b x for an upper block-triangular M.
+  // M^b x = (A^T x_v + B^T x_w, A^T x_w). Forced inline, as the next: the laws call them a dozen
+  // times, each a few multiply-adds that a call would double.
   template <typename Derived>
-  static Velocity starTimes(const Differential& M, const Eigen::MatrixBase<Derived>& x) {
-    return Velocity(x).upperBlockTriTransposedMult(M);
+  ZORVIK_ALWAYS_INLINE static Velocity starTimes(const Differential& M,
+                                                 const Eigen::MatrixBase<Derived>& x) {
+    Velocity res;
+    res.v().noalias() = M.A.transpose() * x.template head<3>();
+    res.v().noalias() += M.B.transpose() * x.template tail<3>();
+    res.w().noalias() = M.A.transpose() * x.template tail<3>();
+    return res;
   }
-  // (M^b)^T x = [[A, 0], [B, D]] x for M = [[A, B], [0, D]].
-  static TaskVec starTransposeTimes(const Differential& M, const TaskVec& x) {
+  // (M^b)^T x = [[A, 0], [B, A]] x.
+  ZORVIK_ALWAYS_INLINE static TaskVec starTransposeTimes(const Differential& M, const TaskVec& x) {
     TaskVec res;
-    res.head<3>().noalias() = M.topLeftCorner<3, 3>() * x.head<3>();
-    res.tail<3>().noalias() = M.topRightCorner<3, 3>() * x.head<3>();
-    res.tail<3>().noalias() += M.bottomRightCorner<3, 3>() * x.tail<3>();
+    res.head<3>().noalias() = M.A * x.head<3>();
+    res.tail<3>().noalias() = M.B * x.head<3>();
+    res.tail<3>().noalias() += M.A * x.tail<3>();
     return res;
   }
   // The velocity product ad(a) b.
@@ -92,14 +145,14 @@ struct SE3Geometry {
     const double xi_xidot = lambda.w().dot(lambdadot.w());
     const double xi_etadot = lambda.w().dot(lambdadot.v());
     const double xidot_eta = lambdadot.w().dot(lambda.v());
-    return lambda.ddt_dexp(alpha, beta, theta_sqr, xi_eta, xi_xidot, xi_etadot, xidot_eta,
-                           lambdadot);
+    const Matrix6d m = lambda.ddt_dexp(alpha, beta, theta_sqr, xi_eta, xi_xidot, xi_etadot,
+                                       xidot_eta, lambdadot);
+    return {m.topLeftCorner<3, 3>(), m.topRightCorner<3, 3>()};
   }
-  // M^b for an upper block-triangular M = [[A, B], [0, D]]: [[A^T, B^T], [0, D^T]].
+  // M^b = [[A^T, B^T], [0, A^T]].
   static TaskMat star(const Differential& M) {
     TaskMat res;
-    res << M.topLeftCorner<3, 3>().transpose(), M.topRightCorner<3, 3>().transpose(),
-        Matrix3d::Zero(), M.bottomRightCorner<3, 3>().transpose();
+    res << M.A.transpose(), M.B.transpose(), Matrix3d::Zero(), M.A.transpose();
     return res;
   }
   // P Q for upper block-triangular P, Q, from 3x3 blocks:
@@ -133,8 +186,12 @@ struct SE3Geometry {
 inline SO3Geometry::Force forceCoordinates(const Matrix3d& dexp, const SO3Geometry::Force& ntilde) {
   return SO3Geometry::Force(dexp.transpose() * ntilde);
 }
-inline SE3Geometry::Force forceCoordinates(const Matrix6d& dexp, const SE3Geometry::Force& Ftilde) {
-  return Ftilde.upperBlockTriRelocatedMult(dexp);
+inline SE3Geometry::Force forceCoordinates(const BlockTriangular& dexp,
+                                           const SE3Geometry::Force& Ftilde) {
+  SE3Geometry::Force res;
+  res.f().noalias() = dexp.A * Ftilde.f();
+  res.n().noalias() = dexp.A * Ftilde.n();
+  return res;
 }
 
 }  // namespace internal

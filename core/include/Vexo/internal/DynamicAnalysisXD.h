@@ -56,7 +56,164 @@ void DynamicAnalysisXD<N>::MassMatrix(const Model& subsys, JointMat& M) {
 
 template <int N>
 void DynamicAnalysisXD<N>::MassInverse(Model& subsys, JointMat& Minv) {
-  subsys._massInverse(Minv);
+  if (subsys._libraryModel())
+    _referenceMassInverse(subsys, Minv);
+  else
+    subsys._massInverse(Minv);
+}
+
+// The inverse mass matrix as the forward dynamics at zero velocity, without gravity or wrenches,
+// for every unit torque e_c at once, in the reference frame. There a body's articulated inertia,
+// the wrench it hands to its parent and its acceleration need no transform between bodies: with
+// joint k's world motion subspace S = Ad_T E (6 x dof) and the articulated inertia IA_k (body k's
+// reference-frame inertia plus its children's Ia),
+//   U = IA_k S,   D = S^T U,   Ia_k = IA_k - U D^-1 U^T,   IA_parent += Ia_k,
+//   backward:  Minv(k, c) = D^-1 (e_c - S^T F(c)),   F(c) += U Minv(k, c),
+//   forward:   Minv(k, c) -= D^-1 U^T a_parent(c),   a_k(c) = a_parent(c) + S Minv(k, c),
+// F(c) the articulated wrench of the subtree below and a(c) the acceleration for the torque e_c.
+// F_k(c) is zero unless the joint of coordinate c lies in k's subtree, and the subtrees of two
+// children own disjoint sets of columns, so one 6 x N block F carries every body's wrenches: when
+// body k is reached, column c of k's subtree holds exactly the sum of its descendants'
+// contributions (a chain's columns fill from the tip). Bodies are numbered parents first, so a
+// subtree's columns lie in [offset of k, end of its last coordinate); where another branch's
+// joints are numbered in between, the columns in that range are checked one by one. a_k(c) is zero
+// unless c lies in k's branch off the fixed base, and the forward pass takes only the columns
+// c >= offset of k (those outside the branch stay zero): the upper triangle, mirrored at the end,
+// so that Minv is exactly symmetric. A joint without inertia along a coordinate gets
+// D^-1 = 0 and hands IA on unreduced, as in fdyn.
+template <int N>
+void DynamicAnalysisXD<N>::_referenceMassInverse(const Model& m, JointMat& Minv) {
+  enum { NB = Model::NUM_BODIES };
+  typedef Eigen::Matrix<double, 6, N> Block;
+  m._assertFixedBaseLayout();
+  const int* pre = m._topology._pre;
+  std::array<Matrix6d, NB> IA;
+  JointJac S, U;
+  double Dinv[NB][36];
+  Block F;
+  // A[k]: body k's accelerations, kept for bodies with children only.
+  std::array<Block, NB> A;
+  // Joint k's coordinates are [begin[k], end[k]), its subtree's within [begin[k], last[k]), which
+  // holds size[k] of them; its branch's end is last[branch[k]]. Coordinate c belongs to joint
+  // owner[c].
+  int begin[NB] = {}, end[NB] = {}, last[NB] = {}, size[NB] = {}, branch[NB] = {}, owner[N];
+  bool parent[NB] = {};
+  int i = 0;
+  for (int k = 1; k < NB; ++k) {
+    const Joint& j = *m._joints[k];
+    const Body& b = *m._bodies[k];
+    begin[k] = i;
+    for (int e = 0; e < j.dof(); ++e, ++i) {
+      S.col(i) = b.T().transform(Twist(j.E().col(e)));
+      F.col(i).setZero();
+      owner[i] = k;
+    }
+    end[k] = last[k] = i;
+    size[k] = j.dof();
+    branch[k] = pre[k] == 0 ? k : branch[pre[k]];
+    parent[pre[k]] = true;
+    // I = [[m 1, -[h]], [[h], J]] in the reference frame.
+    internal::RigidComposite I;
+    I.setBody(b);
+    const Eigen::Matrix3d H = Vector3D(I.h).ceil();
+    Matrix6d& Ik = IA[k];
+    Ik.topLeftCorner<3, 3>() = I.m * Eigen::Matrix3d::Identity();
+    Ik.topRightCorner<3, 3>() = -H;
+    Ik.bottomLeftCorner<3, 3>() = H;
+    Ik.bottomRightCorner<3, 3>() = I.J;
+  }
+  for (int k = NB - 1; k >= 1; --k) {
+    if (pre[k] == 0) continue;
+    last[pre[k]] = std::max(last[pre[k]], last[k]);
+    size[pre[k]] += size[k];
+  }
+  // Whether column c belongs to k's subtree (a descendant has a larger index).
+  auto inSubtree = [&](int c, int k) {
+    int j = owner[c];
+    while (j > k) j = pre[j];
+    return j == k;
+  };
+  Minv.setZero();
+
+  for (int k = NB - 1; k >= 1; --k) {
+    const int p = pre[k], o = begin[k], dof = end[k] - o;
+    Matrix6d& Ik = IA[k];
+    double* Di = Dinv[k];
+    const double tol = internal::kMasslessPivot * Ik.diagonal().cwiseAbs().maxCoeff();
+    const bool gaps = size[k] != last[k] - o;
+    bool massive = true;
+    if (dof == 1) {
+      // The common case: U one column, D a number.
+      const Vector6d s = S.col(o);
+      const Vector6d u = Ik * s;
+      const double d = s.dot(u);
+      massive = d > tol;
+      Di[0] = massive ? 1 / d : 0;
+      U.col(o) = u;
+      for (int c = o; c < last[k]; ++c) {
+        if (gaps && !inSubtree(c, k)) continue;
+        const double x = Di[0] * ((c == o) - s.dot(F.col(c)));
+        Minv(o, c) = x;
+        F.col(c) += u * x;
+      }
+      if (massive && p != 0) Ik.noalias() -= (Di[0] * u) * u.transpose();
+    } else if (dof > 1) {
+      double D[36];
+      for (int e = 0; e < dof; ++e) {
+        U.col(o + e).noalias() = Ik * S.col(o + e);
+        for (int r = 0; r < dof; ++r) D[r + dof * e] = S.col(o + r).dot(U.col(o + e));
+      }
+      massive = internal::invertSymmetric(D, dof, tol, Di);
+      for (int c = o; c < last[k]; ++c) {
+        if (gaps && !inSubtree(c, k)) continue;
+        double r[6];
+        for (int e = 0; e < dof; ++e) r[e] = (c == o + e) - S.col(o + e).dot(F.col(c));
+        for (int e = 0; e < dof; ++e) {
+          double x = 0;
+          for (int f = 0; f < dof; ++f) x += Di[e + dof * f] * r[f];
+          Minv(o + e, c) = x;
+          F.col(c) += U.col(o + e) * x;
+        }
+      }
+      if (massive && p != 0) {
+        // Ia = IA - W U^T with W = U D^-1.
+        for (int e = 0; e < dof; ++e) {
+          Vector6d w = Vector6d::Zero();
+          for (int f = 0; f < dof; ++f) w += U.col(o + f) * Di[f + dof * e];
+          Ik.noalias() -= w * U.col(o + e).transpose();
+        }
+      }
+    }
+    assert(massive &&
+           "A joint moves no inertia along one of its coordinates (a massless subtree): its "
+           "acceleration is undetermined.");
+    (void)massive;
+    if (p != 0) IA[p] += Ik;
+  }
+
+  for (int k = 1; k < NB; ++k) {
+    const int p = pre[k], o = begin[k], dof = end[k] - o, stop = last[branch[k]];
+    const double* Di = Dinv[k];
+    for (int c = o; c < stop; ++c) {
+      Vector6d a = p != 0 ? Vector6d(A[p].col(c)) : Vector6d::Zero();
+      if (dof == 1) {
+        if (p != 0) Minv(o, c) -= Di[0] * U.col(o).dot(a);
+        a += S.col(o) * Minv(o, c);
+      } else {
+        double r[6];
+        for (int e = 0; e < dof && p != 0; ++e) r[e] = U.col(o + e).dot(a);
+        for (int e = 0; e < dof && p != 0; ++e) {
+          double x = 0;
+          for (int f = 0; f < dof; ++f) x += Di[e + dof * f] * r[f];
+          Minv(o + e, c) -= x;
+        }
+        for (int e = 0; e < dof; ++e) a += S.col(o + e) * Minv(o + e, c);
+      }
+      if (parent[k]) A[k].col(c) = a;
+    }
+  }
+  for (int c = 0; c < N; ++c)
+    for (int r = c + 1; r < N; ++r) Minv(r, c) = Minv(c, r);
 }
 
 // ---------------------------------------------------------------------------------------------

@@ -122,18 +122,23 @@ struct LibraryOps {
     for (int c = 0; c < j.dof(); ++c) res += j.Edot().col(c) * qdot[c];
     return res;
   }
-  // ad(V) (0, w) = (v x w, w_V x w); ad(V) (u, 0) = (w_V x u, 0).
+  // ad(V) (0, w) = (v x w, w_V x w); ad(V) (u, 0) = (w_V x u, 0). The cross products on the raw
+  // values: Eigen's cross() is not forced inline and would stay a call in the larger passes.
   ZORVIK_ALWAYS_INLINE static Twist biasAcc(const Joint& j, const Twist& V) {
     const Twist& Vadj = j.Vadj();
     if (j.dof() == 1) {
-      const Eigen::Vector3d v = V.v(), w = V.w();
       switch (_axisKind(j)) {
         case kRotation: {
-          const Eigen::Vector3d wadj = Vadj.w();
-          return Twist(Vector3D(v.cross(wadj)), Vector3D(w.cross(wadj)));
+          Twist res;
+          LieGroup::internal::_cross3(V.data(), Vadj.data() + 3, res.data());
+          LieGroup::internal::_cross3(V.data() + 3, Vadj.data() + 3, res.data() + 3);
+          return res;
         }
-        case kTranslation:
-          return Twist(Vector3D(w.cross(Eigen::Vector3d(Vadj.v()))), Vector3D::Zero());
+        case kTranslation: {
+          Twist res;
+          LieGroup::internal::_cross3(V.data() + 3, Vadj.data(), res.data());
+          return res;
+        }
         default: break;
       }
     }
@@ -173,11 +178,15 @@ struct LibraryOps {
     return internal::linearMomentum(b, a);
   }
   ZORVIK_ALWAYS_INLINE static void idyn(const Body& b, const Twist& a, Wrench& F) {
-    F = plainBias(b) + b.getInertia().times(a);
+    const Wrench Ma = b.getInertia().times(a);
+    F = plainBias(b);
+    LieGroup::internal::_add6(F.data(), Ma.data(), F.data());
   }
   ZORVIK_ALWAYS_INLINE static Wrench passivityWrench(const Body& b, const Twist& Vr,
                                                      const Twist& a) {
-    return plainPassivityTerms(b, Vr, Twist(b.V().adjoint(Vr) + a));
+    Twist Va = b.V().adjoint(Vr);
+    LieGroup::internal::_add6(Va.data(), a.data(), Va.data());
+    return plainPassivityTerms(b, Vr, Va);
   }
   ZORVIK_ALWAYS_INLINE static void idyn_passive(const Body& b, const Twist& Vr, const Twist& a,
                                                 Wrench& F) {

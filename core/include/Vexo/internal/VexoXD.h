@@ -585,7 +585,8 @@ ZORVIK_ALWAYS_INLINE void VexoBaseXD<N>::_accelerations(const Twist& Vdot0, cons
   for (int k = 1; k < NUM_BODIES; ++k) {
     const Joint& j = *this->_joints[k];
     const Body& b = *this->_bodies[k];
-    Vdot[k] = Ops::adjAcc(j, qdot + i, qddot + i) + Ops::biasAcc(j, b.V());
+    const Twist rel = Ops::adjAcc(j, qdot + i, qddot + i), bias = Ops::biasAcc(j, b.V());
+    LieGroup::internal::_add6(rel.data(), bias.data(), Vdot[k].data());
     internal::addITransformed(j.Tadj(), Vdot[this->_topology._pre[k]], Vdot[k], Vdot[k]);
     visit(k, Vdot[k]);
     i += j.dof();
@@ -649,9 +650,11 @@ ZORVIK_ALWAYS_INLINE void VexoBaseXD<N>::_referenceMotions(const Twist& V0, cons
     const Joint& j = *this->_joints[k];
     const int p = this->_topology._pre[k];
     Vref[k] = j.Tadj().itransform(Vref[p]);
-    Vdotref[k] = Ops::adjAcc(j, qdot + i, qddot + i) + Ops::biasAcc(j, Vref[k]);
+    const Twist rel = Ops::adjAcc(j, qdot + i, qddot + i), bias = Ops::biasAcc(j, Vref[k]);
+    LieGroup::internal::_add6(rel.data(), bias.data(), Vdotref[k].data());
     internal::addITransformed(j.Tadj(), Vdotref[p], Vdotref[k], Vdotref[k]);
-    Vref[k] += Ops::adjTwist(j, qdot + i);
+    const Twist own = Ops::adjTwist(j, qdot + i);
+    LieGroup::internal::_add6(Vref[k].data(), own.data(), Vref[k].data());
     visit(k, Vref[k], Vdotref[k]);
     i += j.dof();
   }
