@@ -13,6 +13,7 @@
 
 #include "Arrays.h"
 #include "Bindings.h"
+#include "LieTypes.h"
 #include "PyRobot.h"
 
 namespace zorvik_python {
@@ -35,6 +36,69 @@ void requireFinite(const Array& a, const char* name) {
   for (py::ssize_t i = 0; i < a.size(); ++i)
     if (!std::isfinite(a.data()[i]))
       throw py::value_error("argument '" + std::string(name) + "' must be finite");
+}
+
+// A (3, 3) rotational inertia, checked finite and symmetric, in Inertia's storage order
+// (Ixx, Iyy, Izz, Ixy, Iyz, Izx).
+std::array<double, 6> storedInertia(py::handle inertia, const char* name) {
+  const Array a = asArray(inertia, name, {3, 3});
+  requireFinite(a, name);
+  const double* d = a.data();
+  for (int i = 0; i < 3; ++i)
+    for (int j = 0; j < i; ++j)
+      if (std::abs(d[3 * i + j] - d[3 * j + i]) > 1e-12 * (1 + std::abs(d[3 * i + j])))
+        throw py::value_error("argument '" + std::string(name) + "' must be symmetric");
+  return {d[0], d[4], d[8], d[1], d[5], d[2]};
+}
+
+// Writes body k's mass properties to the model and its workers, kept as the body's edit. The edit
+// holds the values, not an Inertia: its caches are filled only when used.
+void keepInertia(PyRobot& r, int k, const Inertia& I) {
+  std::array<double, 10> v = {I.m(), I.com()[0], I.com()[1], I.com()[2]};
+  std::copy(I.inertia(), I.inertia() + 6, v.begin() + 4);
+  r.edit(editKey("inertia", k), [k, v](RobotModel& model) {
+    model.body(k).setInertia(Inertia(v[0], v.data() + 1, v.data() + 4));
+  });
+}
+
+// A payload's body and its pose there. `body` is a body index (0..n), the load frame's pose given
+// in the body's frame, or a link name, the pose given in the link's frame: a link merged into its
+// body sits at the fixed offset T_body_link, so T_body_load = T_body_link T_link_load.
+struct PayloadPlace {
+  int k;
+  HTransform T_body_load;
+};
+
+PayloadPlace payloadPlace(PyRobot& r, py::handle body, py::handle pose) {
+  HTransform T_link_load;
+  if (!pose.is_none()) {
+    requireFinite(asArray(pose, "pose", {4, 4}), "pose");
+    T_link_load = from<HTransform>(pose, "pose");
+  }
+  if (py::isinstance<py::str>(body)) {
+    const std::string link = body.cast<std::string>();
+    const RobotDescription& d = r.model->description();
+    const int f = d.frameIndex(link);
+    if (f < 0)
+      throw py::value_error("argument 'body': robot '" + d.robotName() + "' has no link '" + link +
+                            "' (robot.frame_names lists them)");
+    const auto& frame = d.frames()[static_cast<std::size_t>(f)];
+    return {frame.body, HTransform(frame.offset * T_link_load)};
+  }
+  if (!PyLong_Check(body.ptr()))
+    throw py::type_error("argument 'body' must be a body index (int) or a link name (str)");
+  return {bodyIndex(r, body.cast<int>(), "body"), T_link_load};
+}
+
+// The load's own mass properties: mass, centre of mass and inertia about it in the load frame.
+Inertia payloadInertia(py::handle mass, py::handle com, py::handle inertia) {
+  const double m = mass.cast<double>();
+  if (!std::isfinite(m) || m < 0) throw py::value_error("argument 'mass' must be finite and >= 0");
+  const Array c = asArray(com, "com", {3});
+  requireFinite(c, "com");
+  std::array<double, 6> I = {0, 0, 0, 0, 0, 0};
+  if (!inertia.is_none()) I = storedInertia(inertia, "inertia");
+  return Inertia(m, c.data(), I.data());
 }
 
 int limitKindOf(const std::string& kind) {
@@ -230,43 +294,83 @@ void bindRobotIntrospection(py::module_& m) {
           "set_body_mass_properties",
           [](PyRobot& r, int k, py::handle mass, py::handle com, py::handle inertia) {
             bodyIndex(r, k);
-            const Inertia& now = r.model->body(k).getInertia();
-            double m = now.m();
-            double c[3] = {now.com()[0], now.com()[1], now.com()[2]};
-            double I[6];
-            std::copy(now.inertia(), now.inertia() + 6, I);
+            Inertia next = r.model->body(k).getInertia();
             if (!mass.is_none()) {
-              m = mass.cast<double>();
+              const double m = mass.cast<double>();
               if (!std::isfinite(m) || m < 0)
                 throw py::value_error("argument 'mass' must be finite and >= 0");
+              next.mass(m);
             }
             if (!com.is_none()) {
               const Array a = asArray(com, "com", {3});
               requireFinite(a, "com");
-              std::copy(a.data(), a.data() + 3, c);
+              next.com(a.data()[0], a.data()[1], a.data()[2]);
             }
             if (!inertia.is_none()) {
-              const Array a = asArray(inertia, "inertia", {3, 3});
-              requireFinite(a, "inertia");
-              const double* d = a.data();
-              for (int i = 0; i < 3; ++i)
-                for (int j = 0; j < i; ++j)
-                  if (std::abs(d[3 * i + j] - d[3 * j + i]) > 1e-12 * (1 + std::abs(d[3 * i + j])))
-                    throw py::value_error("argument 'inertia' must be symmetric");
-              const double stored[6] = {d[0], d[4], d[8], d[1], d[5], d[2]};
-              std::copy(stored, stored + 6, I);
+              const std::array<double, 6> I = storedInertia(inertia, "inertia");
+              next.inertia(I[0], I[1], I[2], I[3], I[4], I[5]);
             }
-            // The values, not an Inertia: its caches are filled only when used.
-            const std::array<double, 10> v = {m, c[0], c[1], c[2], I[0], I[1], I[2], I[3], I[4], I[5]};
-            r.edit(editKey("inertia", k), [k, v](RobotModel& model) {
-              model.body(k).setInertia(Inertia(v[0], v.data() + 1, v.data() + 4));
-            });
+            keepInertia(r, k, next);
           },
           py::arg("k"), py::arg("mass") = py::none(), py::arg("com") = py::none(),
           py::arg("inertia") = py::none(),
           "Sets body k's mass (kg), centre of mass (3,) in its frame and rotational inertia (3, 3) "
           "about the centre of mass in its frame's axes; what is None keeps its value. The "
           "dynamics use the new values from the next call on.");
+
+  // Payloads: a rigid load attached to a body adds its ten inertial parameters, carried into the
+  // body's frame (Inertia::addInertia with the load frame's pose); taking it off subtracts them, so
+  // a load added and removed with the same arguments leaves the body as it was, to rounding.
+  struct PayloadOp {
+    const char* name;
+    bool remove;
+    const char* doc;
+  };
+  static const PayloadOp payloadOps[] = {
+      {"add_payload", false,
+       "Attaches a rigid load to a body: its mass properties become the lumped body and load (the "
+       "dynamics use them from the next call on). "},
+      {"remove_payload", true,
+       "Takes off a load that add_payload attached, given with the same arguments: its inertial "
+       "parameters are subtracted from the body's. Raises ValueError if the load outweighs the "
+       "body. "},
+  };
+  for (const PayloadOp& op : payloadOps) {
+    const bool remove = op.remove;
+    robot.def(
+        op.name,
+        [remove](PyRobot& r, py::handle body, py::handle mass, py::handle com, py::handle inertia,
+                 py::handle pose) {
+          const PayloadPlace place = payloadPlace(r, body, pose);
+          const Inertia load = payloadInertia(mass, com, inertia);
+          Inertia next = r.model->body(place.k).getInertia();
+          if (!remove) {
+            next.addInertia(load, place.T_body_load);
+          } else {
+            // A load heavier than the body was never on it (what is left would be a negative
+            // mass); a body left with a microgram's rounding (Inertia::hasZeroMass) is massless.
+            const double left = next.m() - load.m();
+            if (left < -1e-9 * (1 + next.m()))
+              throw py::value_error("argument 'mass': the load's " + std::to_string(load.m()) +
+                                    " kg exceeds body " + std::to_string(place.k) + "'s " +
+                                    std::to_string(next.m()) + " kg");
+            if (left <= 1e-9 * (1 + next.m()))
+              next.set(0, 0, 0, 0, 0, 0, 0, 0, 0, 0);
+            else
+              next.removeInertia(load, place.T_body_load);
+          }
+          keepInertia(r, place.k, next);
+        },
+        py::arg("body"), py::arg("mass"), py::arg("com") = std::array<double, 3>{0, 0, 0},
+        py::arg("inertia") = py::none(), py::arg("pose") = py::none(),
+        (std::string(op.doc) +
+         "body: a body index (0..n), or a link name (the pose is then in that link's frame); mass "
+         "(kg); com (3,): the load's centre of mass in its own frame; inertia (3, 3): its "
+         "rotational inertia about that centre of mass in its frame's axes, kg m^2 (None: a point "
+         "mass); pose (4, 4): the rigid pose of the load frame in the body's (or link's) frame "
+         "(None: identity).")
+            .c_str());
+  }
 
   // Joints: damping, friction, limits, names.
   robot

@@ -122,6 +122,12 @@ class Robot:
     def set_body_mass_properties(self, k: int, mass: Optional[float] = ...,
                                  com: Optional[ArrayLike] = ...,
                                  inertia: Optional[ArrayLike] = ...) -> None: ...
+    def add_payload(self, body: Frame, mass: float, com: ArrayLike = ...,
+                    inertia: Optional[ArrayLike] = ...,
+                    pose: Optional[ArrayLike] = ...) -> None: ...
+    def remove_payload(self, body: Frame, mass: float, com: ArrayLike = ...,
+                       inertia: Optional[ArrayLike] = ...,
+                       pose: Optional[ArrayLike] = ...) -> None: ...
     joint_damping: Array
     joint_friction: Array
     @property

@@ -118,6 +118,75 @@ def test_damping_friction_and_limits_from_the_file(panda):
         panda.check_limits(x, "torque")
 
 
+
+def skew(p):
+    return np.array([[0, -p[2], p[1]], [p[2], 0, -p[0]], [-p[1], p[0], 0]])
+
+
+def load_parameters(m, c, I, T):
+    """The ten parameters of a load (mass m, centre of mass c and inertia I about it in its own
+    frame) in a body frame where T is the load frame's pose: the centre of mass carried, the
+    inertia rotated and moved to the body's origin by the parallel-axis theorem."""
+    R, r = T[:3, :3], T[:3, 3]
+    cb = R @ c + r
+    Io = R @ I @ R.T + m * (cb @ cb * np.eye(3) - np.outer(cb, cb))
+    return np.concatenate([[m], m * cb, [Io[0, 0], Io[1, 1], Io[2, 2], Io[0, 1], Io[1, 2],
+                                         Io[2, 0]]])
+
+
+def test_payload_adds_its_parameters_and_removing_it_restores_them(panda):
+    k, m, c = 5, 1.3, np.array([0.02, -0.04, 0.07])
+    I = np.array([[0.011, 0.002, -0.001], [0.002, 0.014, 0.003], [-0.001, 0.003, 0.009]])
+    T = zorvik.se3.exp(np.array([0.05, -0.1, 0.2, 0.4, -0.7, 0.3]))
+    pi0 = panda.inertial_parameters().copy()
+    panda.add_payload(k, m, com=c, inertia=I, pose=T)
+    expected = pi0.copy()
+    expected[10 * (k - 1):10 * k] += load_parameters(m, c, I, T)
+    np.testing.assert_allclose(panda.inertial_parameters(), expected, rtol=1e-13, atol=1e-14)
+    panda.remove_payload(k, m, com=c, inertia=I, pose=T)
+    np.testing.assert_allclose(panda.inertial_parameters(), pi0, rtol=1e-13, atol=1e-14)
+    # By link name the pose is in the link's frame: the hand sits on body 7 at a fixed offset.
+    assert panda.frame_body("panda_hand") == 7
+    panda.add_payload("panda_hand", m, com=c, inertia=I, pose=T)
+    expected = pi0.copy()
+    expected[60:70] += load_parameters(m, c, I, panda.frame_offset("panda_hand") @ T)
+    np.testing.assert_allclose(panda.inertial_parameters(), expected, rtol=1e-13, atol=1e-14)
+    panda.remove_payload("panda_hand", m, com=c, inertia=I, pose=T)
+    np.testing.assert_allclose(panda.inertial_parameters(), pi0, rtol=1e-13, atol=1e-14)
+
+
+def test_point_payload_changes_idyn_as_the_lumped_body_does(panda):
+    m, p = 0.8, np.array([0.03, -0.05, 0.12])  # on the last body, in its frame
+    rng = np.random.default_rng(8)
+    qdot, qddot = panda.qdot.copy(), rng.uniform(-1, 1, 7)  # idyn's velocity: the update's
+    panda.update_jacobian()
+    tau_g0 = panda.idyn_gravity(G).copy()
+    J7, R7 = panda.J(7).copy(), panda.T(7)[:3, :3].copy()
+
+    # The same body lumped by hand: mass-weighted centre of mass, each part's inertia carried to it.
+    m7, c7, I7 = panda.body_mass(7), panda.body_com(7), panda.body_inertia(7)
+    c = (m7 * c7 + m * p) / (m7 + m)
+    d7, dp = c7 - c, p - c
+    I = (I7 + m7 * (d7 @ d7 * np.eye(3) - np.outer(d7, d7)) +
+         m * (dp @ dp * np.eye(3) - np.outer(dp, dp)))
+    by_hand = zorvik.load_urdf(robot_path("panda_arm"))
+    by_hand.set_body_mass_properties(7, mass=m7 + m, com=c, inertia=I)
+    by_hand.q, by_hand.qdot = panda.q, panda.qdot
+    by_hand.update()
+
+    panda.batch_idyn(panda.q[None], qdot[None], qddot[None], G, threads=2)  # workers made before
+    panda.add_payload(7, m, com=p)
+    # Held still, the point needs the force -m g: its velocity in the reference frame is
+    # R (v + w x p) = R [1, -[p]] J qdot, so the torques grow by J^T [1; [p]] R^T (-m g).
+    tau_g = panda.idyn_gravity(G)
+    np.testing.assert_allclose(tau_g - tau_g0, J7.T @ np.concatenate(
+        [np.eye(3), skew(p)]) @ R7.T @ (-m * G), atol=1e-12)
+    np.testing.assert_allclose(panda.idyn(qdot, qddot, G), by_hand.idyn(qdot, qddot, G),
+                               rtol=1e-12, atol=1e-12)
+    # The batch workers see the payload too.
+    np.testing.assert_array_equal(panda.batch_idyn(panda.q[None], qdot[None], qddot[None], G,
+                                                   threads=2)[0], panda.idyn(qdot, qddot, G))
+
 def test_external_wrench_enters_idyn_as_minus_jacobian_transpose(panda):
     panda.update_jacobian()
     qdot, qddot = panda.qdot.copy(), np.zeros(7)
@@ -162,6 +231,19 @@ def test_floating_base_blocks():
     (lambda r: r.set_external_wrench(1, np.zeros(5)), ValueError, r"'wrench' must have shape"),
     (lambda r: r.potential_energy(np.zeros(2)), ValueError, r"'gravity' must have shape"),
     (lambda r: setattr(r, "joint_friction", -np.ones(7)), ValueError, r"'joint_friction'"),
+    (lambda r: r.add_payload(7, -0.5), ValueError, r"'mass' must be finite and >= 0"),
+    (lambda r: r.add_payload(7, np.nan), ValueError, r"'mass' must be finite"),
+    (lambda r: r.add_payload(7, 1.0, com=[0, 0]), ValueError, r"'com' must have shape"),
+    (lambda r: r.add_payload(7, 1.0, inertia=np.eye(2)), ValueError, r"'inertia' must have shape"),
+    (lambda r: r.add_payload(7, 1.0, inertia=np.triu(np.ones((3, 3)))), ValueError,
+     r"'inertia' must be symmetric"),
+    (lambda r: r.add_payload(7, 1.0, pose=2 * np.eye(4)), ValueError, r"'pose' must be a rigid"),
+    (lambda r: r.add_payload(7, 1.0, pose=np.diag([1.0, 1, 2, 1])), ValueError,
+     r"'pose' must be a rotation"),
+    (lambda r: r.add_payload(7, 1.0, pose=np.eye(3)), ValueError, r"'pose' must have shape"),
+    (lambda r: r.add_payload("no_such_link", 1.0), ValueError, r"'body'.*no link"),
+    (lambda r: r.add_payload(8, 1.0), IndexError, r"'body' must be a body index in 0..7"),
+    (lambda r: r.remove_payload(7, 1e3), ValueError, r"'mass'.*exceeds body 7"),
 ])
 def test_bad_arguments_are_named(panda, call, error, message):
     with pytest.raises(error, match=message):

@@ -61,6 +61,14 @@ TYPED_TEST(RobotObject, RealTimeOperationsAllocateNothing) {
   EXPECT_NO_ALLOCATION(for (int k = 1; k <= N; ++k) robot.joint(k).frictionTorque(
       robot.q().data() + k - 1, robot.qdot().data() + k - 1, robot.tau().data() + k - 1,
       friction.data() + k - 1));
+  // Limit checks and clamps, with entries beyond the bounds so that the clamp writes.
+  typename TestFixture::Robot::LimitSides side;
+  typename TestFixture::JointVec x = 3 * qdot;
+  for (URDF::LimitKind kind :
+       {URDF::LimitKind::Position, URDF::LimitKind::Velocity, URDF::LimitKind::Effort}) {
+    EXPECT_NO_ALLOCATION(sink += robot.withinLimits(kind, x, side));
+    EXPECT_NO_ALLOCATION(sink += robot.clampToLimits(kind, x, side));
+  }
   EXPECT_TRUE(std::isfinite(sink));
 }
 
