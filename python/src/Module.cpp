@@ -37,26 +37,32 @@ namespace {
 using ZorvikFoundation::URDF::LoadError;
 using ZorvikFoundation::URDF::LoadOptions;
 
-const SizeEntry* findSize(int n) {
-  for (const SizeEntry& e : supportedSizes())
-    if (e.n == n) return &e;
+// The smallest compiled size that holds n coordinates, or null when n is larger than all.
+const SizeEntry* sizeFor(int n) {
+  for (const SizeEntry& e : compiledSizes())
+    if (e.n >= n) return &e;
   return nullptr;
 }
 
-std::string sizeRange() {
-  const std::vector<SizeEntry>& sizes = supportedSizes();
-  return std::to_string(sizes.front().n) + ".." + std::to_string(sizes.back().n);
-}
+int maxSize() { return compiledSizes().back().n; }
 
-std::unique_ptr<PyRobot> makeRobot(const RobotDescription& description) {
+// modelSize 0: the smallest compiled size that holds the robot; else that compiled size.
+std::unique_ptr<PyRobot> makeRobot(const RobotDescription& description, int modelSize) {
   const int n = description.modelSize();
-  const SizeEntry* entry = findSize(n);
+  const SizeEntry* entry = sizeFor(n);
   if (!entry)
     throw LoadError(description.source(), 0, "robot '" + description.robotName() + "'",
                     "it has " + std::to_string(n) +
-                        " joint coordinates; this build of the Python module supports " +
-                        sizeRange() + " (configure with -DZORVIK_PYTHON_MAX_DOF=" +
-                        std::to_string(n) + " for more)");
+                        " joint coordinates; this build of the Python module supports 1.." +
+                        std::to_string(maxSize()) + " (configure with -DZORVIK_PYTHON_SIZES=\"... " +
+                        std::to_string(n) + "\" for more)");
+  if (modelSize != 0) {
+    entry = sizeFor(modelSize);
+    if (!entry || entry->n != modelSize || modelSize < n)
+      throw py::value_error("argument 'model_size' must be 0 or a compiled size (zorvik.COMPILED_SIZES) "
+                            "of at least the robot's " + std::to_string(n) +
+                            " coordinates, got " + std::to_string(modelSize));
+  }
   std::unique_ptr<PyRobot> robot(new PyRobot);
   robot->model = entry->robot(description);
   return robot;
@@ -355,10 +361,12 @@ void bindRobot(py::module_& m) {
     }
   });
 
-  std::vector<int> sizes;
-  for (const SizeEntry& e : supportedSizes()) sizes.push_back(e.n);
-  m.attr("SUPPORTED_SIZES") = py::tuple(py::cast(sizes));
-  m.attr("HAS_DERIVATIVES") = supportedSizes().front().derivatives();
+  std::vector<int> supported, compiled;
+  for (int n = 1; n <= maxSize(); ++n) supported.push_back(n);
+  for (const SizeEntry& e : compiledSizes()) compiled.push_back(e.n);
+  m.attr("SUPPORTED_SIZES") = py::tuple(py::cast(supported));
+  m.attr("COMPILED_SIZES") = py::tuple(py::cast(compiled));
+  m.attr("HAS_DERIVATIVES") = compiledSizes().front().derivatives();
 
   py::class_<PyRobot> robot(m, "Robot", R"doc(
 A robot model of n joint coordinates built from a URDF description (zorvik.load_urdf,
@@ -384,16 +392,24 @@ state as it was.
       .def_static(
           "from_string",
           [](const std::string& xml, const std::map<std::string, double>& locked_joints,
-             bool floating_base, bool strict, const std::string& source_name, bool repair_inertia) {
+             bool floating_base, bool strict, const std::string& source_name, bool repair_inertia,
+             int model_size) {
             return makeRobot(RobotDescription::fromString(
-                xml, source_name, loadOptions(locked_joints, floating_base, strict, repair_inertia)));
+                                 xml, source_name,
+                                 loadOptions(locked_joints, floating_base, strict, repair_inertia)),
+                             model_size);
           },
           py::arg("xml"), py::arg("locked_joints") = std::map<std::string, double>(),
           py::arg("floating_base") = false, py::arg("strict") = false,
           py::arg("source_name") = "<string>", py::arg("repair_inertia") = false,
+          py::arg("model_size") = 0,
           "A robot from URDF text; source_name stands for the file in error messages. See "
           "load_urdf for the options.")
       .def_property_readonly("n", &PyRobot::n, "Number of joint coordinates.")
+      .def_property_readonly(
+          "model_size", [](PyRobot& r) { return r.model->modelSize(); },
+          "The compiled size of the model holding the robot (zorvik.COMPILED_SIZES): n, or more "
+          "when the model is padded.")
       .def_property_readonly(
           "name", [](PyRobot& r) { return r.model->description().robotName(); }, "The URDF robot name.")
       .def_property_readonly(
@@ -973,7 +989,7 @@ state as it was.
   m.def(
       "load_urdf",
       [](py::object path, const std::map<std::string, double>& locked_joints, bool floating_base,
-         bool strict, bool repair_inertia) {
+         bool strict, bool repair_inertia, int model_size) {
         // str, bytes (decoded as the file system does) or any os.PathLike of either.
         if (!py::isinstance<py::str>(path) && !py::isinstance<py::bytes>(path) &&
             !py::hasattr(path, "__fspath__"))
@@ -982,13 +998,17 @@ state as it was.
         const py::module_ os = py::module_::import("os");
         const std::string file = os.attr("fsdecode")(os.attr("fspath")(path)).cast<std::string>();
         return makeRobot(RobotDescription::fromFile(
-            file, loadOptions(locked_joints, floating_base, strict, repair_inertia)));
+                             file, loadOptions(locked_joints, floating_base, strict, repair_inertia)),
+                         model_size);
       },
       py::arg("path"), py::arg("locked_joints") = std::map<std::string, double>(),
       py::arg("floating_base") = false, py::arg("strict") = false,
-      py::arg("repair_inertia") = false,
+      py::arg("repair_inertia") = false, py::arg("model_size") = 0,
       "A Robot from a URDF file (path: str, bytes or os.PathLike), of whatever size it has "
-      "(zorvik.SUPPORTED_SIZES). "
+      "(zorvik.SUPPORTED_SIZES). It is held by the smallest compiled model that fits "
+      "(zorvik.COMPILED_SIZES), padded when larger than the robot: every result has the robot's "
+      "own sizes and equals that of a model of exactly its size to rounding; model_size picks "
+      "another compiled size (0: the smallest that fits). "
       "locked_joints maps moving joints to the positions (rad or m) at which they become fixed; "
       "floating_base mounts the root link on a free-floating base whose pose and twist the "
       "client writes (base_pose, base_twist); strict turns the loader's warnings into errors; "
@@ -1042,12 +1062,12 @@ the given period (s). Every period: write the measured q and qdot, call robot.up
 applied torques in robot.tau, call estimate. It starts from zero momentum (robot at rest).
 )doc")
       .def(py::init([](int n, double period, py::handle gain) {
-             const SizeEntry* e = findSize(n);
+             const SizeEntry* e = n >= 1 ? sizeFor(n) : nullptr;
              if (!e)
-               throw py::value_error("argument 'n' must be a supported size (" + sizeRange() +
-                                     "), got " + std::to_string(n));
+               throw py::value_error("argument 'n' must be a supported size (1.." +
+                                     std::to_string(maxSize()) + "), got " + std::to_string(n));
              std::unique_ptr<PyObserver> o(new PyObserver);
-             o->model = e->observer();
+             o->model = e->observer(n);
              o->period = asPeriod(period, "period", false);
              o->gain = asGain(gain, "gain", n);
              for (double L : o->gain)
@@ -1079,6 +1099,13 @@ applied torques in robot.tau, call estimate. It starts from zero momentum (robot
             Array g;
             const double* gp = gravityOf(gravity, g);
             requireUpdate(r, true, "MomentumObserver.estimate");
+            // A robot held by another compiled size (model_size) gets an observer of its size,
+            // which starts again from zero momentum.
+            if (r.model->modelSize() != o.model->modelSize()) {
+              o.model = r.model->makeObserver();
+              o.model->setPeriod(o.period);
+              o.model->setGain(o.gain.data());
+            }
             py::array_t<double> out = newArray({r.n()});
             o.model->estimate(*r.model, gp, out.mutable_data());
             return out;

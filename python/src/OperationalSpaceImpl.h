@@ -1,6 +1,7 @@
 // OperationalSpaceModel over OperationalSpaceXD<N>: each operation is the library call of the same
 // name, the arrays copied between C-order buffers and the fixed-size Eigen objects. Included by
-// RobotModelImpl.h, for the size units only.
+// RobotModelImpl.h, for the size units only. A padded robot's (n < N) arrays are its own block of
+// the model's, as in RobotModelImpl.
 #ifndef ZORVIK_PYTHON_OPERATIONALSPACEIMPL_H_
 #define ZORVIK_PYTHON_OPERATIONALSPACEIMPL_H_
 
@@ -20,7 +21,9 @@ class OperationalSpaceImpl final : public OperationalSpaceModel {
   typedef VexoSDK::OperationalSpaceXD<N> Osc;
   typedef typename Osc::JointVec JointVec;
 
-  int n() const override { return N; }
+  explicit OperationalSpaceImpl(int n) : _n(n) {}
+
+  int n() const override { return _n; }
   int addTask(int body, const double* T, int convention, int rows) override {
     return _osc.addTask(body, loaded<HTransform>(T), static_cast<VexoSDK::JacobianFrame>(convention),
                         static_cast<VexoSDK::TaskRows>(rows));
@@ -37,25 +40,26 @@ class OperationalSpaceImpl final : public OperationalSpaceModel {
   void inverseInertia(double* out) const override { store(_osc.inverseInertia(), out); }
   void taskInertia(double* out) const override { store(_osc.taskInertia(), out); }
   void dynamicallyConsistentInverse(double* out) const override {
-    store(_osc.dynamicallyConsistentInverse(), out);
+    storeBlock(_osc.dynamicallyConsistentInverse(), _n, _osc.rows(), out);
   }
   void taskBias(double* out) const override { store(_osc.taskBias(), out); }
-  void nullSpace(double* out) const override { store(_osc.nullSpace(), out); }
-  void jacobian(double* out) const override { store(_osc.jacobian(), out); }
+  void nullSpace(double* out) const override { storeBlock(_osc.nullSpace(), _n, _n, out); }
+  void jacobian(double* out) const override { storeBlock(_osc.jacobian(), _osc.rows(), _n, out); }
   double conditioning() const override { return _osc.conditioning(); }
   bool damped() const override { return _osc.damped(); }
   void torque(const double* aTask, const double* tauPosture, double* tau) const override {
     const typename Osc::TaskVector a =
         Eigen::Map<const typename Osc::TaskVector>(aTask, _osc.rows());
     JointVec t;
-    _osc.torque(a, JointVec(Eigen::Map<const JointVec>(tauPosture)), t);
-    store(t, tau);
+    _osc.torque(a, padded<JointVec>(tauPosture, _n), t);
+    storeBlock(t, _n, 1, tau);
   }
 
   ZORVIK_MAKE_ALIGNED_OPERATOR_NEW
 
  private:
   Osc _osc;
+  int _n;
 };
 
 }  // namespace detail

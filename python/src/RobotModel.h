@@ -53,7 +53,10 @@ class RobotModel {
  public:
   virtual ~RobotModel() = default;
 
+  // The robot's coordinates, and the compiled size of the model that holds it (n() or more: a
+  // padded model, see RobotModelImpl.h).
   virtual int n() const = 0;
+  virtual int modelSize() const = 0;
   virtual const RobotDescription& description() const = 0;
   // A new, independent model of the same description (for a batch worker).
   virtual std::unique_ptr<RobotModel> rebuild() const = 0;
@@ -162,30 +165,33 @@ class ObserverModel {
  public:
   virtual ~ObserverModel() = default;
   virtual int n() const = 0;
+  virtual int modelSize() const = 0;
   virtual void setPeriod(double h) = 0;
   virtual void setGain(const double* L) = 0;
-  // robot.n() == n() (the binding checks it); gravity may be null.
+  // robot.n() == n() and robot.modelSize() == modelSize() (the binding sees to it); gravity may be
+  // null.
   virtual void estimate(RobotModel& robot, const double* gravity, double* tauExt) = 0;
 };
 
-// Factories of one size N, defined in the size units (instantiated for the sizes the module
-// supports).
+// Factories of one compiled size N, for robots of at most N coordinates (n for the observer),
+// defined in the size units.
 template <int N>
 std::unique_ptr<RobotModel> makeRobotModel(const RobotDescription& description);
 template <int N>
-std::unique_ptr<ObserverModel> makeObserverModel();
+std::unique_ptr<ObserverModel> makeObserverModel(int n);
 template <int N>
 bool sizeHasDerivatives();
 
 struct SizeEntry {
   int n;
   std::unique_ptr<RobotModel> (*robot)(const RobotDescription&);
-  std::unique_ptr<ObserverModel> (*observer)();
+  std::unique_ptr<ObserverModel> (*observer)(int n);
   bool (*derivatives)();
 };
 
-// The supported sizes, in increasing order (generated with the module's size list).
-const std::vector<SizeEntry>& supportedSizes();
+// The compiled sizes, in increasing order (generated with the module's size list). A robot takes
+// the smallest that holds it.
+const std::vector<SizeEntry>& compiledSizes();
 
 }  // namespace zorvik_python
 

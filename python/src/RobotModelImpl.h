@@ -2,6 +2,10 @@
 // the library call of the same name, with the arrays copied between the interface's C-order
 // buffers and the model's fixed-size Eigen objects. Included by the size units only; the module
 // itself never sees a size.
+//
+// A robot of n < N coordinates is held padded (URDF::ModelFit::AtMost): the interface's buffers
+// have the robot's own sizes (n, (6, n), (n, n), ...), its inputs enter the model with zeros in
+// the padding coordinates, and only the robot's own block of each result leaves it.
 #ifndef ZORVIK_PYTHON_ROBOTMODELIMPL_H_
 #define ZORVIK_PYTHON_ROBOTMODELIMPL_H_
 
@@ -38,6 +42,19 @@ Type loaded(const double* in) {
   Type m;
   load(in, m);
   return m;
+}
+// A vector of the model's size from the first n entries of in, zeros after them.
+template <typename Vec>
+Vec padded(const double* in, int n) {
+  Vec x = Vec::Zero();
+  x.head(n) = Eigen::Map<const Eigen::VectorXd>(in, n);
+  return x;
+}
+// The top-left rows x cols block of m, row-major.
+template <typename Derived>
+void storeBlock(const Eigen::MatrixBase<Derived>& m, Eigen::Index rows, Eigen::Index cols,
+                double* out) {
+  store(m.topLeftCorner(rows, cols), out);
 }
 
 // Whether DynamicAnalysisXD<N> has the derivatives of the inverse and forward dynamics.
@@ -77,11 +94,13 @@ class RobotModelImpl final : public RobotModel {
   typedef typename Robot::JointJac JointJac;
   typedef VexoSDK::DynamicAnalysisXD<N> Dynamics;
 
-  explicit RobotModelImpl(const RobotDescription& description) : _robot(description) {}
+  explicit RobotModelImpl(const RobotDescription& description)
+      : _robot(description, URDF::ModelFit::AtMost), _n(_robot.coordinates()) {}
 
   Robot& robot() { return _robot; }
 
-  int n() const override { return N; }
+  int n() const override { return _n; }
+  int modelSize() const override { return N; }
   const RobotDescription& description() const override { return _robot.description(); }
   std::unique_ptr<RobotModel> rebuild() const override {
     return std::unique_ptr<RobotModel>(new RobotModelImpl(_robot.description()));
@@ -106,8 +125,8 @@ class RobotModelImpl final : public RobotModel {
 
   void pose(int k, double* T) const override { store(_robot.T(k), T); }
   void twist(int k, double* V) const override { store(_robot.V(k), V); }
-  void jacobian(int k, double* J) const override { store(_robot.J(k), J); }
-  void jacobianDot(int k, double* Jdot) const override { store(_robot.Jdot(k), Jdot); }
+  void jacobian(int k, double* J) const override { storeBlock(_robot.J(k), 6, _n, J); }
+  void jacobianDot(int k, double* Jdot) const override { storeBlock(_robot.Jdot(k), 6, _n, Jdot); }
   void acceleration(int k, double* Vdot) const override { store(_robot.Vdot(k), Vdot); }
 
   void framePose(int f, double* T) const override { store(_robot.framePose(f), T); }
@@ -118,17 +137,17 @@ class RobotModelImpl final : public RobotModel {
   void frameJacobian(int f, int convention, double* J) const override {
     JointJac Jf;
     _robot.frameJacobian(f, static_cast<VexoSDK::JacobianFrame>(convention), Jf);
-    store(Jf, J);
+    storeBlock(Jf, 6, _n, J);
   }
   void frameJacobianDot(int f, int convention, double* Jdot) const override {
     JointJac Jf;
     _robot.frameJacobianDot(f, static_cast<VexoSDK::JacobianFrame>(convention), Jf);
-    store(Jf, Jdot);
+    storeBlock(Jf, 6, _n, Jdot);
   }
 
   void idyn(const double* qdot, const double* qddot, const double* gravity,
             const double* baseAcc) override {
-    const JointVec v = Eigen::Map<const JointVec>(qdot), a = Eigen::Map<const JointVec>(qddot);
+    const JointVec v = in(qdot), a = in(qddot);
     if (baseAcc) {
       const Twist Vdot = Eigen::Map<const Vector6d>(baseAcc);
       if (gravity)
@@ -143,8 +162,7 @@ class RobotModelImpl final : public RobotModel {
   }
   void idynPassive(const double* qdotRef, const double* qddotRef, const double* gravity,
                    const double* baseAcc) override {
-    const JointVec v = Eigen::Map<const JointVec>(qdotRef);
-    const JointVec a = Eigen::Map<const JointVec>(qddotRef);
+    const JointVec v = in(qdotRef), a = in(qddotRef);
     if (baseAcc) {
       const Twist Vdot = Eigen::Map<const Vector6d>(baseAcc);
       if (gravity)
@@ -162,14 +180,14 @@ class RobotModelImpl final : public RobotModel {
     _robot.idyn_gravity(Vector3D(Eigen::Map<const Eigen::Vector3d>(gravity)));
   }
   void idynMomentum(const double* qddot, const double* baseAcc) override {
-    const JointVec a = Eigen::Map<const JointVec>(qddot);
+    const JointVec a = in(qddot);
     if (baseAcc)
       _robot.idyn_momentum(Twist(Eigen::Map<const Vector6d>(baseAcc)), a);
     else
       _robot.idyn_momentum(a);
   }
   void fdyn(const double* tau, const double* gravity) override {
-    const JointVec t = Eigen::Map<const JointVec>(tau);
+    const JointVec t = in(tau);
     if (_robot.isFloating()) {
       if (gravity)
         _robot.fdyn(_robot.V(0), _robot.Vdot(), t,
@@ -187,19 +205,19 @@ class RobotModelImpl final : public RobotModel {
     JointMat m, c;
     JointVec g;
     Dynamics::JointDynamics(_robot, m, c, g, Vector3D(Eigen::Map<const Eigen::Vector3d>(gravity)));
-    store(m, M);
-    store(c, C);
-    store(g, G);
+    storeBlock(m, _n, _n, M);
+    storeBlock(c, _n, _n, C);
+    storeBlock(g, _n, 1, G);
   }
   void massMatrix(double* M) const override {
     JointMat m;
     Dynamics::MassMatrix(_robot, m);
-    store(m, M);
+    storeBlock(m, _n, _n, M);
   }
   void massInverse(double* Minv) override {
     JointMat m;
     Dynamics::MassInverse(_robot, m);
-    store(m, Minv);
+    storeBlock(m, _n, _n, Minv);
   }
 
   bool hasDerivatives() const override { return HasDerivatives<N>::value; }
@@ -207,10 +225,10 @@ class RobotModelImpl final : public RobotModel {
                        double* dtau_dqdot) override {
     if constexpr (HasDerivatives<N>::value) {
       JointMat dq, dqdot;
-      Dynamics::IdynDerivatives(_robot, JointVec(Eigen::Map<const JointVec>(qddot)),
+      Dynamics::IdynDerivatives(_robot, in(qddot),
                                 Vector3D(Eigen::Map<const Eigen::Vector3d>(gravity)), dq, dqdot);
-      store(dq, dtau_dq);
-      store(dqdot, dtau_dqdot);
+      storeBlock(dq, _n, _n, dtau_dq);
+      storeBlock(dqdot, _n, _n, dtau_dqdot);
     } else {
       (void)qddot, (void)gravity, (void)dtau_dq, (void)dtau_dqdot;
     }
@@ -219,12 +237,12 @@ class RobotModelImpl final : public RobotModel {
                        double* dqddot_dqdot, double* Minv) override {
     if constexpr (HasDerivatives<N>::value) {
       JointMat dq, dqdot, minv;
-      Dynamics::FdynDerivatives(_robot, JointVec(Eigen::Map<const JointVec>(tau)),
+      Dynamics::FdynDerivatives(_robot, in(tau),
                                 Vector3D(Eigen::Map<const Eigen::Vector3d>(gravity)), dq, dqdot,
                                 minv);
-      store(dq, dqddot_dq);
-      store(dqdot, dqddot_dqdot);
-      store(minv, Minv);
+      storeBlock(dq, _n, _n, dqddot_dq);
+      storeBlock(dqdot, _n, _n, dqddot_dqdot);
+      storeBlock(minv, _n, _n, Minv);
     } else {
       (void)tau, (void)gravity, (void)dqddot_dq, (void)dqddot_dqdot, (void)Minv;
     }
@@ -233,29 +251,33 @@ class RobotModelImpl final : public RobotModel {
   void inertialParameters(double* pi) const override {
     typename Dynamics::ParamVec p;
     Dynamics::InertialParameters(_robot, p);
-    store(p, pi);
+    storeBlock(p, 10 * _n, 1, pi);
   }
+  // The padding bodies keep their (zero) parameters.
   void setInertialParameters(const double* pi) override {
-    Dynamics::SetInertialParameters(_robot, loaded<typename Dynamics::ParamVec>(pi));
+    typename Dynamics::ParamVec p;
+    Dynamics::InertialParameters(_robot, p);
+    p.head(10 * _n) = Eigen::Map<const Eigen::VectorXd>(pi, 10 * _n);
+    Dynamics::SetInertialParameters(_robot, p);
   }
   void regressor(const double* qddot, const double* gravity, double* Y) override {
     typename Dynamics::RegressorMat y;
-    Dynamics::Regressor(_robot, loaded<JointVec>(qddot), loaded<Vector3D>(gravity), y);
-    store(y, Y);
+    Dynamics::Regressor(_robot, in(qddot), loaded<Vector3D>(gravity), y);
+    storeBlock(y, _n, 10 * _n, Y);
   }
   void passiveRegressor(const double* qdotRef, const double* qddotRef, const double* gravity,
                         double* Y) override {
     typename Dynamics::RegressorMat y;
-    Dynamics::PassiveRegressor(_robot, loaded<JointVec>(qdotRef), loaded<JointVec>(qddotRef),
-                               loaded<Vector3D>(gravity), y);
-    store(y, Y);
+    Dynamics::PassiveRegressor(_robot, in(qdotRef), in(qddotRef), loaded<Vector3D>(gravity), y);
+    storeBlock(y, _n, 10 * _n, Y);
   }
   void baseParameters(const double* gravity, std::vector<int>& kept,
                       std::vector<double>& regrouping) override {
     const VexoSDK::BaseParametersXD<N> base(_robot, loaded<Vector3D>(gravity));
+    // The padding bodies never move: no base parameter takes their columns.
     kept = base.keptColumns();
-    regrouping.resize(static_cast<std::size_t>(base.regrouping().size()));
-    store(base.regrouping(), regrouping.data());
+    regrouping.resize(static_cast<std::size_t>(base.count()) * 10 * _n);
+    storeBlock(base.regrouping(), base.count(), 10 * _n, regrouping.data());
   }
 
   IkOutcome inverseKinematics(int f, const double* T_target, const double* qSeed,
@@ -271,14 +293,14 @@ class RobotModelImpl final : public RobotModel {
     JointVec out;
     const VexoSDK::IKResult r =
         ik.solve(_robot, _robot.frameBody(f), _robot.frameOffset(f),
-                 loaded<HTransform>(T_target), JointVec(Eigen::Map<const JointVec>(qSeed)), out);
-    store(out, qOut);
+                 loaded<HTransform>(T_target), in(qSeed), out);
+    storeBlock(out, _n, 1, qOut);
     return IkOutcome{r.converged, r.iterations, r.positionError, r.rotationError, r.stopped};
   }
 
   std::unique_ptr<ObserverModel> makeObserver() const override;
   std::unique_ptr<OperationalSpaceModel> makeOperationalSpace() const override {
-    return std::unique_ptr<OperationalSpaceModel>(new OperationalSpaceImpl<N>());
+    return std::unique_ptr<OperationalSpaceModel>(new OperationalSpaceImpl<N>(_n));
   }
 
   Body& body(int k) override { return _robot.body(k); }
@@ -292,11 +314,11 @@ class RobotModelImpl final : public RobotModel {
     typename Centroidal::ComJac J;
     if (!_robot.isFloating()) {
       Centroidal::centerOfMass(_robot, com, J, root);
-      if (Jc) store(J, Jc);
+      if (Jc) storeBlock(J, 3, _n, Jc);
     } else {
       typename Centroidal::BaseComJac Jb;
       Centroidal::centerOfMass(_robot, com, Jb, J, root);
-      if (Jc) store((Eigen::Matrix<double, 3, 6 + N>() << Jb, J).finished(), Jc);
+      if (Jc) storeBlock((Eigen::Matrix<double, 3, 6 + N>() << Jb, J).finished(), 3, 6 + _n, Jc);
     }
     store(com, c);
   }
@@ -311,11 +333,11 @@ class RobotModelImpl final : public RobotModel {
     JointJac Aq;
     if (!_robot.isFloating()) {
       Centroidal::centroidalMatrix(_robot, Aq);
-      store(Aq, A);
+      storeBlock(Aq, 6, _n, A);
     } else {
       Matrix6d Ab;
       Centroidal::centroidalMatrix(_robot, Ab, Aq);
-      store((Eigen::Matrix<double, 6, 6 + N>() << Ab, Aq).finished(), A);
+      storeBlock((Eigen::Matrix<double, 6, 6 + N>() << Ab, Aq).finished(), 6, 6 + _n, A);
     }
   }
   void momentumBias(double* hdot) const override { store(Centroidal::momentumBias(_robot), hdot); }
@@ -327,11 +349,11 @@ class RobotModelImpl final : public RobotModel {
     return Centroidal::potentialEnergy(_robot, Vector3D(Eigen::Map<const Eigen::Vector3d>(gravity)));
   }
   int limits(int kind, bool clamp, double* x, int* side) const override {
-    JointVec v = Eigen::Map<const JointVec>(x);
+    JointVec v = in(x);
     typename Robot::LimitSides s;
     const URDF::LimitKind k = static_cast<URDF::LimitKind>(kind);
     const int result = clamp ? _robot.clampToLimits(k, v, s) : !_robot.withinLimits(k, v, s);
-    for (int i = 0; i < N; ++i) {
+    for (int i = 0; i < _n; ++i) {
       x[i] = v(i);
       side[i] = s(i);
     }
@@ -341,7 +363,10 @@ class RobotModelImpl final : public RobotModel {
   ZORVIK_MAKE_ALIGNED_OPERATOR_NEW
 
  private:
+  JointVec in(const double* x) const { return padded<JointVec>(x, _n); }
+
   Robot _robot;
+  int _n;
 };
 
 template <int N>
@@ -349,9 +374,12 @@ class ObserverModelImpl final : public ObserverModel {
  public:
   typedef typename VexoSDK::MomentumObserverXD<N>::JointVec JointVec;
 
-  int n() const override { return N; }
+  explicit ObserverModelImpl(int n) : _n(n) {}
+
+  int n() const override { return _n; }
+  int modelSize() const override { return N; }
   void setPeriod(double h) override { _observer.setPeriod(h); }
-  void setGain(const double* L) override { _observer.setGain(JointVec(Eigen::Map<const JointVec>(L))); }
+  void setGain(const double* L) override { _observer.setGain(padded<JointVec>(L, _n)); }
   void estimate(RobotModel& robot, const double* gravity, double* tauExt) override {
     URDF::Robot<N>& model = static_cast<RobotModelImpl<N>&>(robot).robot();
     JointVec r;
@@ -359,18 +387,19 @@ class ObserverModelImpl final : public ObserverModel {
       _observer.estimate(model, r, Vector3D(Eigen::Map<const Eigen::Vector3d>(gravity)));
     else
       _observer.estimate(model, r);
-    store(r, tauExt);
+    storeBlock(r, _n, 1, tauExt);
   }
 
   ZORVIK_MAKE_ALIGNED_OPERATOR_NEW
 
  private:
   VexoSDK::MomentumObserverXD<N> _observer;
+  int _n;
 };
 
 template <int N>
 std::unique_ptr<ObserverModel> RobotModelImpl<N>::makeObserver() const {
-  return std::unique_ptr<ObserverModel>(new ObserverModelImpl<N>());
+  return std::unique_ptr<ObserverModel>(new ObserverModelImpl<N>(_n));
 }
 
 }  // namespace detail
@@ -381,8 +410,8 @@ std::unique_ptr<RobotModel> makeRobotModel(const RobotDescription& description) 
 }
 
 template <int N>
-std::unique_ptr<ObserverModel> makeObserverModel() {
-  return std::unique_ptr<ObserverModel>(new detail::ObserverModelImpl<N>());
+std::unique_ptr<ObserverModel> makeObserverModel(int n) {
+  return std::unique_ptr<ObserverModel>(new detail::ObserverModelImpl<N>(n));
 }
 
 template <int N>
@@ -396,7 +425,7 @@ bool sizeHasDerivatives() {
 #define ZORVIK_PYTHON_SIZE(N)                                                              \
   template std::unique_ptr<zorvik_python::RobotModel> zorvik_python::makeRobotModel<N>(    \
       const zorvik_python::RobotDescription&);                                             \
-  template std::unique_ptr<zorvik_python::ObserverModel> zorvik_python::makeObserverModel<N>(); \
+  template std::unique_ptr<zorvik_python::ObserverModel> zorvik_python::makeObserverModel<N>(int); \
   template bool zorvik_python::sizeHasDerivatives<N>();
 
 #endif  // ZORVIK_PYTHON_ROBOTMODELIMPL_H_

@@ -26,6 +26,7 @@ _np.finfo(_np.float32)
 from ._zorvik import (  # noqa: F401
     HAS_DERIVATIVES,
     SUPPORTED_SIZES,
+    COMPILED_SIZES,
     BaseParameters,
     HTransformController,
     LoadError,
@@ -49,6 +50,7 @@ __all__ = [
     "GRAVITY",
     "HAS_DERIVATIVES",
     "SUPPORTED_SIZES",
+    "COMPILED_SIZES",
     "HTransformController",
     "LoadError",
     "MomentumObserver",

@@ -13,6 +13,7 @@ Gain = Union[float, ArrayLike]
 GRAVITY: Array
 HAS_DERIVATIVES: bool
 SUPPORTED_SIZES: Tuple[int, ...]
+COMPILED_SIZES: Tuple[int, ...]
 
 class LoadError(RuntimeError):
     file: str
@@ -22,15 +23,17 @@ class LoadError(RuntimeError):
 
 def load_urdf(path: Union[str, bytes, os.PathLike], locked_joints: Mapping[str, float] = ...,
               floating_base: bool = ..., strict: bool = ...,
-              repair_inertia: bool = ...) -> Robot: ...
+              repair_inertia: bool = ..., model_size: int = ...) -> Robot: ...
 
 class Robot:
     @staticmethod
     def from_string(xml: str, locked_joints: Mapping[str, float] = ..., floating_base: bool = ...,
                     strict: bool = ..., source_name: str = ...,
-                    repair_inertia: bool = ...) -> Robot: ...
+                    repair_inertia: bool = ..., model_size: int = ...) -> Robot: ...
     @property
     def n(self) -> int: ...
+    @property
+    def model_size(self) -> int: ...
     @property
     def name(self) -> str: ...
     @property

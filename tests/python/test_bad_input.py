@@ -37,7 +37,9 @@ Z7 = np.zeros(7)
     (lambda r: r.inverse_kinematics("panda_hand", np.eye(3), Z7), r"'target' must have shape \(4, 4\)"),
     (lambda r: zorvik.MomentumObserver(6, 1e-3, 50.0).estimate(r), r"'robot' must have 6 joint"),
     (lambda r: zorvik.MomentumObserver(7, 1e-3, np.ones(6)), r"'gain' must have shape \(7,\)"),
-    (lambda r: zorvik.MomentumObserver(40, 1e-3, 1.0), r"'n' must be a supported size"),
+    (lambda r: zorvik.MomentumObserver(zorvik.SUPPORTED_SIZES[-1] + 1, 1e-3, 1.0),
+         r"'n' must be a supported size"),
+        (lambda r: zorvik.MomentumObserver(0, 1e-3, 1.0), r"'n' must be a supported size"),
     (lambda r: zorvik.se3.exp(np.zeros(3)), r"'lam' must have shape \(6,\)"),
     (lambda r: zorvik.RotationController(kp=np.ones(6)), r"'kp' must have shape \(3,\)"),
 ])

@@ -56,6 +56,13 @@ struct Line {
       for (Eigen::Index c = 0; c < m.cols(); ++c) m(r, c) = v.at(i++);
     return m;
   }
+  // n numbers into the head of a vector of Vec's size, zeros after them.
+  template <typename Vec>
+  Vec padded(int n) {
+    Vec x = Vec::Zero();
+    for (int r = 0; r < n; ++r) x(r) = v.at(i++);
+    return x;
+  }
 };
 
 std::vector<Line> readLines(const char* path) {
@@ -76,9 +83,12 @@ std::vector<Line> readLines(const char* path) {
 
 const char* const kConventions[] = {"body", "world_aligned", "spatial"};
 
+// The robot is held as the module holds it: by the smallest of the libraries' sizes that fits,
+// padded when larger (its own block of every result is printed).
 template <int N>
 void robotResults(URDF::Robot<N>& robot, const std::vector<Line>& lines, bool floating,
                   const std::string& ikLink) {
+  const int n = robot.coordinates();
   typedef typename URDF::Robot<N>::JointVec JointVec;
   typedef typename VexoSDK::VexoBaseXD<N>::JointMat JointMat;
   typedef typename URDF::Robot<N>::JointJac JointJac;
@@ -86,11 +96,11 @@ void robotResults(URDF::Robot<N>& robot, const std::vector<Line>& lines, bool fl
   const Vector3D g = first.next<Eigen::Vector3d>();
   VexoSDK::MomentumObserverXD<N> observer;
   observer.setPeriod(1e-3);
-  observer.setGain(JointVec::Constant(50.0));
+  observer.setGain(JointVec::Constant(50.0));  // the padding's gain changes nothing
   for (std::size_t s = 1; s < lines.size(); ++s) {
     Line l = lines[s];
-    const JointVec q = l.next<JointVec>(), qdot = l.next<JointVec>(), qddot = l.next<JointVec>(),
-                   x = l.next<JointVec>();
+    const JointVec q = l.padded<JointVec>(n), qdot = l.padded<JointVec>(n),
+                   qddot = l.padded<JointVec>(n), x = l.padded<JointVec>(n);
     Twist baseAcc;
     if (floating) {
       robot.joint(0).Tadj() = l.next<Eigen::Matrix4d>();
@@ -100,17 +110,17 @@ void robotResults(URDF::Robot<N>& robot, const std::vector<Line>& lines, bool fl
     robot.q() = q;
     robot.qdot() = qdot;
     robot.update(true);
-    for (int k = 0; k <= N; ++k) put("T_pos", robot.T(k));
+    for (int k = 0; k <= n; ++k) put("T_pos", robot.T(k));
     robot.update(false);
     robot.updateJacobian(true);
-    for (int k = 0; k <= N; ++k) put("J_pos", robot.J(k));
+    for (int k = 0; k <= n; ++k) put("J_pos", robot.J(k).leftCols(n));
     robot.updateJacobian(false);
     robot.qddot() = qddot;
-    for (int k = 0; k <= N; ++k) {
+    for (int k = 0; k <= n; ++k) {
       put("T", robot.T(k));
       put("V", robot.V(k));
-      put("J", robot.J(k));
-      put("Jdot", robot.Jdot(k));
+      put("J", robot.J(k).leftCols(n));
+      put("Jdot", robot.Jdot(k).leftCols(n));
       put("Vdot", robot.Vdot(k));
     }
     for (int f = 0; f < static_cast<int>(robot.description().frames().size()); ++f) {
@@ -120,80 +130,101 @@ void robotResults(URDF::Robot<N>& robot, const std::vector<Line>& lines, bool fl
       for (int c = 0; c < 3; ++c) {
         JointJac J;
         robot.frameJacobian(f, static_cast<VexoSDK::JacobianFrame>(c), J);
-        put((std::string("frame_jacobian_") + kConventions[c]).c_str(), J);
+        put((std::string("frame_jacobian_") + kConventions[c]).c_str(), J.leftCols(n));
         robot.frameJacobianDot(f, static_cast<VexoSDK::JacobianFrame>(c), J);
-        put((std::string("frame_jacobian_dot_") + kConventions[c]).c_str(), J);
+        put((std::string("frame_jacobian_dot_") + kConventions[c]).c_str(), J.leftCols(n));
       }
     }
     if (floating) {
       robot.idyn(robot.V(0), baseAcc, qdot, qddot, g);
-      put("idyn", robot.tau());
+      put("idyn", robot.tau().head(n));
       robot.idyn_passive(robot.V(0), baseAcc, x, qddot, g);
-      put("idyn_passive", robot.tau());
+      put("idyn_passive", robot.tau().head(n));
       robot.idyn_momentum(baseAcc, qddot);
-      put("idyn_momentum", robot.tau());
+      put("idyn_momentum", robot.tau().head(n));
       robot.fdyn(robot.V(0), robot.Vdot(), x, g);
-      put("fdyn", robot.qddot());
+      put("fdyn", robot.qddot().head(n));
       put("base_acc", robot.Vdot());
       continue;
     }
     robot.idyn(qdot, qddot, g);
-    put("idyn", robot.tau());
+    put("idyn", robot.tau().head(n));
     robot.idyn(qdot, qddot);
-    put("idyn_no_gravity", robot.tau());
+    put("idyn_no_gravity", robot.tau().head(n));
     robot.idyn_passive(x, qddot, g);
-    put("idyn_passive", robot.tau());
+    put("idyn_passive", robot.tau().head(n));
     robot.idyn_gravity(g);
-    put("idyn_gravity", robot.tau());
+    put("idyn_gravity", robot.tau().head(n));
     robot.idyn_momentum(qddot);
-    put("idyn_momentum", robot.tau());
+    put("idyn_momentum", robot.tau().head(n));
     robot.fdyn(x, g);
-    put("fdyn", robot.qddot());
+    put("fdyn", robot.qddot().head(n));
     robot.fdyn(x);
-    put("fdyn_no_gravity", robot.qddot());
+    put("fdyn_no_gravity", robot.qddot().head(n));
     JointMat M, C, Minv;
     JointVec G;
     VexoSDK::DynamicAnalysisXD<N>::JointDynamics(robot, M, C, G, g);
-    put("M", M);
-    put("C", C);
-    put("G", G);
+    put("M", M.topLeftCorner(n, n));
+    put("C", C.topLeftCorner(n, n));
+    put("G", G.head(n));
     VexoSDK::DynamicAnalysisXD<N>::MassInverse(robot, Minv);
-    put("Minv", Minv);
+    put("Minv", Minv.topLeftCorner(n, n));
     if constexpr (zorvik_python::detail::HasDerivatives<N>::value) {
       JointMat A, B, D;
       VexoSDK::DynamicAnalysisXD<N>::IdynDerivatives(robot, qddot, g, A, B);
-      put("dtau_dq", A);
-      put("dtau_dqdot", B);
+      put("dtau_dq", A.topLeftCorner(n, n));
+      put("dtau_dqdot", B.topLeftCorner(n, n));
       VexoSDK::DynamicAnalysisXD<N>::FdynDerivatives(robot, x, g, A, B, D);
-      put("dqddot_dq", A);
-      put("dqddot_dqdot", B);
-      put("fd_Minv", D);
+      put("dqddot_dq", A.topLeftCorner(n, n));
+      put("dqddot_dqdot", B.topLeftCorner(n, n));
+      put("fd_Minv", D.topLeftCorner(n, n));
     }
     robot.tau() = x;
     JointVec r;
     observer.estimate(robot, r, g);
-    put("observer", r);
+    put("observer", r.head(n));
     if (!ikLink.empty()) {
       // The target is the link's pose at this state; the seed is the state moved by 0.2 rad.
       const int f = robot.frameIndex(ikLink);
       const HTransform target = robot.framePose(f);
       VexoSDK::InverseKinematicsXD<N> ik = robot.inverseKinematics();
+      JointVec seed = q;
+      seed.head(n).array() += 0.2;
       JointVec out;
       const VexoSDK::IKResult res = ik.solve(robot, robot.frameBody(f), robot.frameOffset(f),
-                                             target, JointVec(q.array() + 0.2), out);
-      put("ik_q", out);
+                                             target, seed, out);
+      put("ik_q", out.head(n));
       put("ik_converged", res.converged ? 1.0 : 0.0);
       put("ik_iterations", static_cast<double>(res.iterations));
       // 2 m off in every axis, out of reach: every start runs, so the iterations count what the
       // defaults allow.
       HTransform far = target;
       far.r() += Eigen::Vector3d(2, 2, 2);
-      const VexoSDK::IKResult resFar = ik.solve(robot, robot.frameBody(f), robot.frameOffset(f),
-                                                far, JointVec(q.array() + 0.2), out);
-      put("ik_far_q", out);
+      const VexoSDK::IKResult resFar =
+          ik.solve(robot, robot.frameBody(f), robot.frameOffset(f), far, seed, out);
+      put("ik_far_q", out.head(n));
       put("ik_far_iterations", static_cast<double>(resFar.iterations));
     }
   }
+}
+
+// f with the robot in the smallest of the libraries' sizes (6, 7, 14, 16) that holds it, padded as
+// the Python module pads it.
+template <typename F>
+void withPaddedRobot(const URDF::RobotDescription& description, F&& f) {
+  const int n = description.modelSize();
+  const auto run = [&](auto size) {
+    URDF::Robot<decltype(size)::value> robot(description, URDF::ModelFit::AtMost);
+    f(robot);
+  };
+  if (n <= 6)
+    run(std::integral_constant<int, 6>());
+  else if (n <= 7)
+    run(std::integral_constant<int, 7>());
+  else if (n <= 14)
+    run(std::integral_constant<int, 14>());
+  else
+    run(std::integral_constant<int, 16>());  // a LoadError beyond 16
 }
 
 void lieResults(const std::vector<Line>& lines) {
@@ -314,6 +345,7 @@ int main(int argc, char** argv) {
   }
   const URDF::RobotDescription description = URDF::RobotDescription::fromFile(argv[2], options);
   const std::vector<Line> lines = readLines(argv[3]);
-  URDF::withRobot<9>(description, [&](auto& robot) { robotResults(robot, lines, floating, ikLink); });
+  withPaddedRobot(description,
+                  [&](auto& robot) { robotResults(robot, lines, floating, ikLink); });
   return 0;
 }

@@ -26,21 +26,25 @@ void BaseParametersXD<N>::_compute(Model& model, const Vector3D& gacc) {
   typedef typename Model::JointVec JointVec;
   // Uniform in [-a, a], from the generator's 32-bit outputs alone (the standard distributions may
   // differ between standard libraries; mt19937's sequence does not).
+  // Coordinates beyond the joints' own (a padded model's) stay at zero and add no rows: the
+  // states, and so the kept columns, are those of a model of the joints' own size.
+  int owned = 0;
+  for (int k = 1; k <= N; ++k) owned += model.joint(k).dof();
   std::mt19937 rng(kSeed);
-  const auto random = [&rng](double a) {
-    JointVec x;
-    for (int i = 0; i < N; ++i) x(i) = a * (2 * ((rng() + 0.5) / 4294967296.0) - 1);
+  const auto random = [&rng, owned](double a) {
+    JointVec x = JointVec::Zero();
+    for (int i = 0; i < owned; ++i) x(i) = a * (2 * ((rng() + 0.5) / 4294967296.0) - 1);
     return x;
   };
   const JointVec q = model.q(), qdot = model.qdot();
-  Eigen::MatrixXd W(kStates * N, static_cast<int>(NUM_PARAMETERS));
+  Eigen::MatrixXd W(kStates * owned, static_cast<int>(NUM_PARAMETERS));
   RegressorMat Y;
   for (int s = 0; s < kStates; ++s) {
     model.q() = random(3.141592653589793);
     model.qdot() = random(2);
     model.update(false);
     DynamicAnalysisXD<N>::Regressor(model, random(5), gacc, Y);
-    W.middleRows(s * N, N) = Y;
+    W.middleRows(s * owned, owned) = Y.topRows(owned);
   }
   model.q() = q;
   model.qdot() = qdot;

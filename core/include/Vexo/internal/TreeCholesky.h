@@ -20,7 +20,8 @@
 //
 // A pivot at or below the floor means a coordinate that moves no inertia (a massless subtree): as
 // in the forward dynamics it is treated as locked (its row and column of M^-1 are zero), and a
-// debug build stops.
+// debug build stops. Coordinates after the joints' own (a padded model's, owned by no joint) have
+// no parent and are locked without a word: their rows and columns of M are zero by construction.
 #ifndef VEXO_INTERNAL_TREECHOLESKY_
 #define VEXO_INTERNAL_TREECHOLESKY_
 
@@ -44,6 +45,8 @@ struct TreeCholesky {
   int parent[N];
   // The last coordinate on the path from the base to body k (0 .. N), -1 when the path has none.
   int last[N + 1];
+  // The number of coordinates the joints own; the others follow them.
+  int owned;
 
   // The coordinates' parents from the model's connectivity (fixed-base layout: joint k's coordinates
   // follow those of joints 1 .. k-1).
@@ -59,6 +62,8 @@ struct TreeCholesky {
         last[k] = i;
       }
     }
+    owned = i;
+    for (; i < N; ++i) parent[i] = -1;
   }
 
   // L from the symmetric M (its lower triangle is read). Coordinate k's path is gathered once per
@@ -66,7 +71,11 @@ struct TreeCholesky {
   void factor(const Mat& M) {
     L = M;
     const double floor = kMasslessPivot * M.diagonal().maxCoeff();
-    for (int k = N - 1; k >= 0; --k) {
+    for (int k = N - 1; k >= owned; --k) {
+      L(k, k) = std::numeric_limits<double>::infinity();
+      inv[k] = 0;
+    }
+    for (int k = owned - 1; k >= 0; --k) {
       const bool massive = L(k, k) > floor;
       assert(massive &&
              "A joint moves no inertia along one of its coordinates (a massless subtree): its "

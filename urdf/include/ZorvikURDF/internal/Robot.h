@@ -24,8 +24,12 @@ struct RobotStorage {
   std::unique_ptr<FloatingJoint> floatingBase;
   std::vector<OwnedJoint> joints;
   std::vector<std::unique_ptr<CoulombFriction>> frictions;
-  // Limits of coordinate i, inside the joint that owns it.
+  // Limits of coordinate i, inside the joint that owns it (unboundedLimits for padding).
   std::vector<JointLimit<1>*> limits;
+  // Padding: the joints of the massless bodies after the description's, and the limits of the
+  // coordinates no joint owns.
+  std::vector<std::unique_ptr<RigidJoint>> padding;
+  std::vector<std::unique_ptr<JointLimit<1>>> unboundedLimits;
 };
 
 // Fills the storage from the description: body k with the mass properties of BodyData k, the base
@@ -35,23 +39,39 @@ void buildRobotParts(const RobotDescription& description, RobotStorage& storage)
 }  // namespace internal
 
 template <int N>
-Robot<N>::Robot(const RobotDescription& description) : Model(), _description(description) {
-  _build();
+Robot<N>::Robot(const RobotDescription& description) : Robot(description, ModelFit::Exact) {}
+
+template <int N>
+Robot<N>::Robot(RobotDescription&& description)
+    : Robot(std::move(description), ModelFit::Exact) {}
+
+template <int N>
+Robot<N>::Robot(const RobotDescription& description, ModelFit fit)
+    : Model(), _description(description) {
+  _build(fit);
 }
 
 template <int N>
-Robot<N>::Robot(RobotDescription&& description) : Model(), _description(std::move(description)) {
-  _build();
+Robot<N>::Robot(RobotDescription&& description, ModelFit fit)
+    : Model(), _description(std::move(description)) {
+  _build(fit);
 }
 
 template <int N>
 Robot<N>::~Robot() = default;
 
 template <int N>
-void Robot<N>::_build() {
-  _description.checkModelSize(N);
+void Robot<N>::_build(ModelFit fit) {
+  if (fit == ModelFit::Exact || _description.modelSize() > N) _description.checkModelSize(N);
   std::unique_ptr<internal::RobotStorage> s(new internal::RobotStorage);
   internal::buildRobotParts(_description, *s);
+  const int n = _description.dof();
+  for (int k = n + 1; k <= N; ++k) {
+    s->bodies.emplace_back(new Body());
+    s->padding.emplace_back(new RigidJoint());
+    s->unboundedLimits.emplace_back(new JointLimit<1>());
+    s->limits.push_back(s->unboundedLimits.back().get());
+  }
   for (int k = 0; k <= N; ++k) this->addBody(k, *s->bodies[k]);
   if (s->floatingBase)
     this->addJoint(0, *s->floatingBase);
@@ -67,6 +87,7 @@ void Robot<N>::_build() {
                           std::to_string(data.parentBody) + " to body " +
                           std::to_string(data.body));
   }
+  for (int k = n + 1; k <= N; ++k) this->connect(0, k, *s->padding[k - n - 1]);
   this->_configureJointIndex();
   _storage = std::move(s);
   this->q().setZero();
