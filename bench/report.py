@@ -205,6 +205,13 @@ def main():
         print("  %s rows: " % label + "; ".join(
             "%s = %s" % (row[0], row[2 + i]) for row in PEER_OPS if row[2 + i] != "-"))
 
+    for r, _ in ROBOTS:
+        o, k, c = get("ours", "rnea", r), get("kdl", "rnea", r), get("kdl", "rnea_tool_chain", r)
+        if o is not None and c is not None:
+            print("  %s: KDL's RNE on the URDF's chain to the tool frame (fixed segments kept, no "
+                  "lumping) %.0f ns, %.2f times its lumped chain; ours/that %.2f" % (
+                      r, c, c / k if k else float("nan"), o / c))
+
     print("\n== Heap allocations per call (timed loop, largest over the repetitions) ==")
     peers = [("ours", "ours")] + PEERS
     print("%-14s %-8s" % ("row", "robot") + "".join(" %7s" % label for _, label in peers))
