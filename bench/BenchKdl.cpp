@@ -10,6 +10,13 @@
 // ChainDynParam, ChainFdSolver_RNE), each branch chain carrying the fixed subtrees that hang off it
 // (tests/support/KdlBridge.h). ChainFdSolver_RNE takes, at each state, the torques of the RNEA.
 //
+// Row rnea_tool_chain (UR5 and Panda only, not set against anything): ChainIdSolver_RNE on the
+// chain kdl_parser gives from the root to the tool frame (tool0, panda_hand_tcp), the way a client
+// usually builds it: the fixed segments on the way (base, flange, hand, tool frame) are kept as
+// segments of their own, each paying a full step of the recursion, and the side branches (the
+// Panda's fingers) are left out. It shows what KDL costs in that common form next to the lumped
+// chain of the rnea row, KDL at its best.
+//
 // Every solver recomputes the poses from q, so each KDL row is set against our update plus the
 // operation. Jacobians: KDL gives one segment's Jacobian per call, so its rows time the branch
 // tips' pose, Jacobian and (jac_full) Jacobian derivative, while ours compute every body's.
@@ -191,6 +198,36 @@ struct KdlFixture {
   }
 };
 
+// The tool frame of the serial robots, for rnea_tool_chain; empty for the others.
+std::string toolFrame(const RobotInfo& info) {
+  const std::string name = info.name;
+  return name == "ur5" ? "tool0" : name == "panda" ? "panda_hand_tcp" : "";
+}
+
+// ChainIdSolver_RNE on the URDF's chain from the root to the tool frame, states A and B.
+struct ToolChainRne {
+  ToolChainRne(const KDL::Tree& tree, const std::string& tool,
+               const std::vector<std::string>& names, int n) {
+    if (!tree.getChain(tree.getRootSegment()->first, tool, chain))
+      throw std::runtime_error("no KDL chain to " + tool);
+    const std::vector<int> map = kb::chainToModel(chain, names);
+    for (int k = 0; k < 2; ++k) {
+      const JointState s = jointState(n, k);
+      q[k] = kb::toKdl(s.q, map);
+      qdot[k] = kb::toKdl(s.qdot, map);
+      qddot[k] = kb::toKdl(s.qddot, map);
+    }
+    tau.resize(chain.getNrOfJoints());
+    noWrench.assign(chain.getNrOfSegments(), KDL::Wrench::Zero());
+    rne.reset(new KDL::ChainIdSolver_RNE(
+        chain, KDL::Vector(gravity().x(), gravity().y(), gravity().z())));
+  }
+  KDL::Chain chain;
+  std::unique_ptr<KDL::ChainIdSolver_RNE> rne;
+  KDL::JntArray q[2], qdot[2], qddot[2], tau;
+  KDL::Wrenches noWrench;
+};
+
 }  // namespace
 
 void registerKdl(const RobotInfo& info, const std::vector<std::string>& names) {
@@ -217,6 +254,19 @@ void registerKdl(const RobotInfo& info, const std::vector<std::string>& names) {
   });
   add("jac_pos", [](KdlFixture& x, int k) { return x.jacPos(k); });
   add("jac_full", [](KdlFixture& x, int k) { return x.jacPos(k) + x.jacDot(k); });
+
+  const std::string tool = toolFrame(info);
+  if (tool.empty()) return;
+  std::shared_ptr<ToolChainRne> t(new ToolChainRne(f->tree, tool, names, info.n));
+  addBenchmark("kdl", "rnea_tool_chain", info.name, [t](benchmark::State& st) {
+    int i = 0, err = 0;
+    for (auto _ : st) {
+      const int k = i++ & 1;
+      err += t->rne->CartToJnt(t->q[k], t->qdot[k], t->qddot[k], t->noWrench, t->tau) < 0;
+      benchmark::ClobberMemory();
+    }
+    if (err) st.SkipWithError("KDL's RNE failed");
+  });
 }
 
 PeerResults kdlResults(const RobotInfo& info, const std::vector<std::string>& names) {

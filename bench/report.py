@@ -1,11 +1,15 @@
 #!/usr/bin/env python3
-"""Prints the tables of a zorvik_bench run from its JSON output (Google Benchmark format).
+"""Prints the tables of zorvik_bench runs from their JSON output (Google Benchmark format).
 
-Usage: report.py results.json
+Usage: report.py results.json [more.json ...]
 
-Every figure is the median over the repetitions of the CPU time per call, in ns (CPU time rather
-than wall time, so that time the process spends preempted on a shared machine is not counted).
-Ratios are ours divided by the peer's, both measured in the same run.
+scripts/bench.sh runs each peer's rows in processes of their own, one JSON file a process and a
+repetition; this merges them. Every figure is the median, over all the repetitions of a row in all
+the files, of the CPU time per call, in ns (CPU time rather than wall time, so that time the
+process spends preempted on a shared machine is not counted). A file that holds only aggregates
+(--benchmark_report_aggregates_only) contributes its median. Ratios are ours divided by the
+peer's, measured in the same interleaved session. "allocs" is the heap allocations per call of a
+row's timed loop (the largest over its repetitions).
 """
 import json
 import sys
@@ -47,20 +51,29 @@ TASK_OPS = [
     ("htf_compliance", "HTransformController::refComplianceForce"),
 ]
 
-# (op, ours, kdl, dart): the same work in each library, from the joint state.
+PEERS = [("kdl", "KDL"), ("dart", "DART"), ("mujoco", "MuJoCo")]
+
+# (op, ours, kdl, dart, mujoco): the same work in each library, from the joint state.
 PEER_OPS = [
-    ("fk_pos", "update(true)", "FK pose: tips", "computeFK(pos)"),
-    ("fk_vel", "update(false)", "FK vel: ChainFkSolverVel", "computeFK(pos, vel)"),
-    ("rnea", "update(false) + idyn", "RNE (tree/chain)", "computeInverseDynamics"),
-    ("gravity", "update(true) + idyn_gravity", "JntToGravity", "getGravityForces"),
-    ("coriolis", "update(false) + idyn_passive(qdot, 0)", "JntToCoriolis", "getCoriolisForces"),
-    ("mass", "update(true) + N x idyn_momentum", "JntToMass", "getMassMatrix"),
-    ("dynamics", "update(false) + JointDynamics", "Mass + Coriolis + Gravity", "M + C qdot + g"),
-    ("fdyn", "update(false) + fdyn", "ChainFdSolver_RNE", "computeForwardDynamics"),
-    ("mass_inverse", "update(true) + MassInverse", "-", "getInvMassMatrix"),
-    ("jac_pos", "update(true) + updateJacobian(true)", "tips: pose + Jac", "tips: Jacobian"),
+    ("fk_pos", "update(true)", "FK pose: tips", "computeFK(pos)", "mj_kinematics"),
+    ("fk_vel", "update(false)", "FK vel: ChainFkSolverVel", "computeFK(pos, vel)",
+     "kinematics + comPos + comVel"),
+    ("rnea", "update(false) + idyn", "RNE (tree/chain)", "computeInverseDynamics",
+     "fk_vel + mj_rne"),
+    ("gravity", "update(true) + idyn_gravity", "JntToGravity", "getGravityForces", "-"),
+    ("coriolis", "update(false) + idyn_passive(qdot, 0)", "JntToCoriolis", "getCoriolisForces",
+     "-"),
+    ("mass", "update(true) + N x idyn_momentum", "JntToMass", "getMassMatrix",
+     "kinematics + comPos + crb + fullM"),
+    ("dynamics", "update(false) + JointDynamics", "Mass + Coriolis + Gravity", "M + C qdot + g",
+     "-"),
+    ("fdyn", "update(false) + fdyn", "ChainFdSolver_RNE", "computeForwardDynamics",
+     "fk_vel + crb + factorM + rne + solveM"),
+    ("mass_inverse", "update(true) + MassInverse", "-", "getInvMassMatrix",
+     "crb + factorM + solveM(I)"),
+    ("jac_pos", "update(true) + updateJacobian(true)", "tips: pose + Jac", "tips: Jacobian", "-"),
     ("jac_full", "update(false) + updateJacobian(false)", "tips: pose + Jac + JacDot",
-     "tips: Jac + SpatialDeriv"),
+     "tips: Jac + SpatialDeriv", "-"),
 ]
 
 # Targets on the ratio ours / KDL: (op, bound, robots it is stated for).
@@ -114,17 +127,34 @@ CROSS_TARGETS = [
 ]
 
 
-def load(path):
-    with open(path) as f:
-        data = json.load(f)
-    times = {}
-    for b in data["benchmarks"]:
-        if b.get("run_type") == "aggregate" and b.get("aggregate_name") != "median":
-            continue
-        scale = {"ns": 1.0, "us": 1e3, "ms": 1e6, "s": 1e9}[b.get("time_unit", "ns")]
-        name = b.get("run_name", b["name"])
-        times[name] = b["cpu_time"] * scale
-    return data.get("context", {}), times
+def median(xs):
+    xs = sorted(xs)
+    m = len(xs) // 2
+    return xs[m] if len(xs) % 2 else 0.5 * (xs[m - 1] + xs[m])
+
+
+def load(paths):
+    """Merges the files: (context of the first, {name: median ns}, {name: allocs per call},
+    {name: number of samples})."""
+    context, samples, allocs = None, {}, {}
+    for path in paths:
+        with open(path) as f:
+            data = json.load(f)
+        if context is None:
+            context = data.get("context", {})
+        for b in data["benchmarks"]:
+            if b.get("error_occurred"):
+                continue
+            if b.get("run_type") == "aggregate" and b.get("aggregate_name") != "median":
+                continue
+            scale = {"ns": 1.0, "us": 1e3, "ms": 1e6, "s": 1e9}[b.get("time_unit", "ns")]
+            name = b.get("run_name", b["name"])
+            samples.setdefault(name, []).append(b["cpu_time"] * scale)
+            if "allocs" in b:
+                allocs[name] = max(allocs.get(name, 0.0), b["allocs"])
+    times = dict((name, median(xs)) for name, xs in samples.items())
+    counts = dict((name, len(xs)) for name, xs in samples.items())
+    return context or {}, times, allocs, counts
 
 
 def fmt(x, width=9):
@@ -142,14 +172,16 @@ def ratio(a, b, width=7):
 
 
 def main():
-    if len(sys.argv) != 2:
+    if len(sys.argv) < 2:
         print(__doc__)
         return 2
-    context, t = load(sys.argv[1])
+    context, t, allocs, counts = load(sys.argv[1:])
     get = lambda peer, op, robot: t.get("%s/%s/%s" % (peer, op, robot))
-    print("Run: %s, %s CPUs, load average %s" % (
+    print("Run: %s, %s CPUs, load average %s at the start; %d file(s), %s repetitions a row" % (
         context.get("date", "?"), context.get("num_cpus", "?"),
-        ", ".join("%.1f" % x for x in context.get("load_avg", []))))
+        ", ".join("%.1f" % x for x in context.get("load_avg", [])), len(sys.argv) - 1,
+        "-".join(str(x) for x in sorted(set([min(counts.values()), max(counts.values())])))
+        if counts else "0"))
     print("Figures: median of the repetitions, CPU ns per call.\n")
 
     print("== Our operations, ns per call ==")
@@ -159,16 +191,41 @@ def main():
     for op, label in TASK_OPS:
         print("%-48s %s" % (label, fmt(get("ours", op, "task"))))
 
-    print("\n== Against Orocos KDL and DART (same work, same run) ==")
-    print("%-38s %-8s %9s %9s %9s %7s %7s" % ("ours", "robot", "ours", "KDL", "DART",
-                                              "ours/KDL", "ours/DART"))
-    for op, ours_label, _, _ in PEER_OPS:
+    print("\n== Against Orocos KDL, DART and MuJoCo (same work, same session) ==")
+    print("%-38s %-8s %9s" % ("ours", "robot", "ours") +
+          "".join(" %9s" % label for _, label in PEERS) +
+          "".join(" %*s" % (len(label) + 5, "ours/" + label) for _, label in PEERS))
+    for op, ours_label, _, _, _ in PEER_OPS:
         for r, _ in ROBOTS:
-            o, k, d = get("ours", op, r), get("kdl", op, r), get("dart", op, r)
-            print("%-38s %-8s %s %s %s %s %s" % (ours_label, r, fmt(o), fmt(k), fmt(d),
-                                                  ratio(o, k, 8), ratio(o, d, 9)))
-    print("  KDL rows: " + "; ".join("%s = %s" % (op, kl) for op, _, kl, _ in PEER_OPS))
-    print("  DART rows: " + "; ".join("%s = %s" % (op, dl) for op, _, _, dl in PEER_OPS))
+            o = get("ours", op, r)
+            ps = [get(peer, op, r) for peer, _ in PEERS]
+            print("%-38s %-8s %s" % (ours_label, r, fmt(o)) + "".join(" " + fmt(p) for p in ps) +
+                  "".join(" " + ratio(o, p, len(label) + 5) for p, (_, label) in zip(ps, PEERS)))
+    for i, (_, label) in enumerate(PEERS):
+        print("  %s rows: " % label + "; ".join(
+            "%s = %s" % (row[0], row[2 + i]) for row in PEER_OPS if row[2 + i] != "-"))
+
+    for r, _ in ROBOTS:
+        o, k, c = get("ours", "rnea", r), get("kdl", "rnea", r), get("kdl", "rnea_tool_chain", r)
+        if o is not None and c is not None:
+            print("  %s: KDL's RNE on the URDF's chain to the tool frame (fixed segments kept, no "
+                  "lumping) %.0f ns, %.2f times its lumped chain; ours/that %.2f" % (
+                      r, c, c / k if k else float("nan"), o / c))
+
+    print("\n== Heap allocations per call (timed loop, largest over the repetitions) ==")
+    peers = [("ours", "ours")] + PEERS
+    print("%-14s %-8s" % ("row", "robot") + "".join(" %7s" % label for _, label in peers))
+    for op, _, _, _, _ in PEER_OPS:
+        for r, _ in ROBOTS:
+            cells = [allocs.get("%s/%s/%s" % (peer, op, r)) for peer, _ in peers]
+            if all(c is None for c in cells):
+                continue
+            print("%-14s %-8s" % (op, r) + "".join(
+                " %7s" % ("-" if c is None else "%.3g" % c) for c in cells))
+    ours_rows = [n for n in allocs if n.startswith("ours/")]
+    busy = [n for n in ours_rows if allocs[n] > 0]
+    print("  our %d rows (every operation above and the single-operation rows): %s" % (
+        len(ours_rows), "none allocates" if not busy else "allocating: " + ", ".join(busy)))
 
     print("\n== Targets ==")
     for op, bound, rs in KDL_TARGETS:
@@ -194,15 +251,20 @@ def main():
         print("%-48s %-8s ours/KDL %.2f ours/DART %.2f  %s" % (
             "update(false) + fdyn faster than KDL and DART", r, o / k, o / d,
             "met" if o < k and o < d else "NOT met"))
-    worst = None
-    for op, ours_label, _, _ in PEER_OPS:
-        for r, _ in ROBOTS:
-            o, d = get("ours", op, r), get("dart", op, r)
-            if o is not None and d is not None and (worst is None or o / d > worst[0]):
-                worst = (o / d, ours_label, r)
-    if worst:
-        print("%-40s every ratio to DART < 1.0: worst %.2f (%s, %s)  %s" % (
-            "all rows", worst[0], worst[1], worst[2], "met" if worst[0] < 1.0 else "NOT met"))
+    for peer, label in (("dart", "DART"), ("mujoco", "MuJoCo")):
+        worst = None
+        for op, ours_label, _, _, _ in PEER_OPS:
+            for r, _ in ROBOTS:
+                o, d = get("ours", op, r), get(peer, op, r)
+                if o is not None and d is not None and (worst is None or o / d > worst[0]):
+                    worst = (o / d, ours_label, r)
+        if worst and peer == "dart":
+            print("%-40s every ratio to %s < 1.0: worst %.2f (%s, %s)  %s" % (
+                "all rows", label, worst[0], worst[1], worst[2],
+                "met" if worst[0] < 1.0 else "NOT met"))
+        elif worst:
+            print("%-40s worst ratio to %s (no target): %.2f (%s, %s)" % (
+                "all rows", label, worst[0], worst[1], worst[2]))
 
     print("\n== Cost versus N (ns/N and ns/N^2) ==")
     print("%-30s %-6s" % ("operation", "per") +

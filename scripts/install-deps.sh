@@ -9,7 +9,7 @@
 #   scripts/install-deps.sh test    the above, GoogleTest and the test oracles (Orocos KDL with
 #                                   kdl_parser and its Python bindings, DART with its URDF loader),
 #                                   pytest
-#   scripts/install-deps.sh bench   the test set and Google Benchmark
+#   scripts/install-deps.sh bench   the test set, Google Benchmark and MuJoCo (a benchmark peer)
 #   scripts/install-deps.sh check   the test set, clang with its sanitizer runtimes, valgrind
 set -euo pipefail
 job=${1:?usage: install-deps.sh demo|python|test|bench|check}
@@ -23,7 +23,7 @@ case "$job" in
   demo) ;;
   python) packages+=("${python[@]}") ;;
   test) packages+=("${tests[@]}" "${python[@]}" python3-pytest python3-pykdl) ;;
-  bench) packages+=("${tests[@]}" libbenchmark-dev) ;;
+  bench) packages+=("${tests[@]}" libbenchmark-dev libmujoco-dev) ;;
   check) packages+=("${tests[@]}" clang libclang-rt-14-dev valgrind) ;;
   *) echo "install-deps.sh: unknown job '$job' (demo, python, test, bench or check)" >&2; exit 2 ;;
 esac
