@@ -167,16 +167,10 @@ void registerOursFor(const RobotInfo& info) {
     x.setState(k, false);
     x.robot.idyn_passive(x.qdot[k], x.zero);
   });
-  // M(q) column by column, idyn_momentum with the unit vectors.
+  // M(q) from the joint positions: the composite-rigid-body pass of MassMatrix.
   add("mass", [](Fx& x, int k) {
     x.setState(k, true);
-    typename Fx::JointVec e = x.zero;
-    for (int c = 0; c < N; ++c) {
-      e(c) = 1;
-      x.robot.idyn_momentum(e);
-      x.M.col(c) = x.robot.tau();
-      e(c) = 0;
-    }
+    VexoSDK::DynamicAnalysisXD<N>::MassMatrix(x.robot, x.M);
   });
   add("dynamics", [](Fx& x, int k) {
     x.setState(k, false);

@@ -63,7 +63,7 @@ PEER_OPS = [
     ("gravity", "update(true) + idyn_gravity", "JntToGravity", "getGravityForces", "-"),
     ("coriolis", "update(false) + idyn_passive(qdot, 0)", "JntToCoriolis", "getCoriolisForces",
      "-"),
-    ("mass", "update(true) + N x idyn_momentum", "JntToMass", "getMassMatrix",
+    ("mass", "update(true) + MassMatrix", "JntToMass", "getMassMatrix",
      "kinematics + comPos + crb + fullM"),
     ("dynamics", "update(false) + JointDynamics", "Mass + Coriolis + Gravity", "M + C qdot + g",
      "-"),
