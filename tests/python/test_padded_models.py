@@ -96,15 +96,18 @@ def assert_same_results(exact, padded):
         np.testing.assert_allclose(p, e, rtol=0, atol=1e-12 * scale, err_msg=name)
 
 
-@pytest.mark.parametrize("name,ik_link", [("ur5_robot", "tool0"), ("panda_arm", "panda_hand_tcp")])
+@pytest.mark.parametrize("name,ik_link", [("ur5_robot", "tool0"), ("panda_arm", "panda_hand_tcp"),
+                                          ("b1-z1", "gripperMover")])
 @pytest.mark.parametrize("floating", [False, True])
-def test_every_call_of_a_padded_model_matches_the_exact_one(name, ik_link, floating):
-    exact = zorvik.load_urdf(robot_path(name), floating_base=floating)
-    assert exact.model_size == exact.n
-    reference = results(exact, 3, ik_link)
-    for size in (s for s in zorvik.COMPILED_SIZES if s > exact.n):
+def test_every_call_of_a_padded_model_matches_the_smallest_one(name, ik_link, floating):
+    """The UR5 and the Panda are held exactly by default (6, 7) and padded by every larger size;
+    the B1 with its Z1 arm (19 coordinates) is padded by 32 and by 64."""
+    first = zorvik.load_urdf(robot_path(name), floating_base=floating)
+    assert first.model_size == min(s for s in zorvik.COMPILED_SIZES if s >= first.n)
+    reference = results(first, 3, ik_link)
+    for size in (s for s in zorvik.COMPILED_SIZES if s > first.model_size):
         padded = zorvik.load_urdf(robot_path(name), floating_base=floating, model_size=size)
-        assert padded.n == exact.n and padded.model_size == size
+        assert padded.n == first.n and padded.model_size == size
         assert_same_results(reference, results(padded, 3, ik_link))
 
 
