@@ -145,12 +145,31 @@ Solution weightedLeastSquares(const Eigen::MatrixXd& W, const Eigen::VectorXd& y
   return second;
 }
 
+// s(qdot) of every sample and joint, through the log's filter when it has passed one: the
+// torques then hold the Coulomb steps smoothed by that filter, and the sign must be smoothed alike
+// (the other columns are smooth functions of the filtered states, which the filter leaves as they
+// are well below its cut-off).
+Eigen::MatrixXd signs(const JointLog& log) {
+  Eigen::MatrixXd s = log.qdot.unaryExpr([](double v) { return smoothedSign(v); });
+  if (log.filterCutoffHz > 0) s = zeroPhaseLowPass(s, log.filterRateHz, log.filterCutoffHz);
+  return s;
+}
+
 void checkEquations(const JointLog& log, int n, Eigen::Index p) {
   const Eigen::Index equations = static_cast<Eigen::Index>(log.samples()) * n;
   if (equations <= p)
     throw IdentificationError("the log has " + std::to_string(log.samples()) + " samples (" +
                               std::to_string(equations) + " torque equations), too few for " +
                               std::to_string(p) + " parameters");
+}
+
+// Friction torques of sample s with the signs above: Fv qdot + Fc s + o.
+Eigen::RowVectorXd frictionRow(const JointFriction& f, const JointLog& log,
+                               const Eigen::MatrixXd& sign, int s) {
+  Eigen::RowVectorXd tau = log.qdot.row(s).cwiseProduct(f.viscous.transpose()) +
+                           sign.row(s).cwiseProduct(f.coulomb.transpose());
+  if (f.offset.size() == tau.size()) tau += f.offset.transpose();
+  return tau;
 }
 
 template <int N>
@@ -184,6 +203,7 @@ FitResult fit(URDF::Robot<N>& robot, const JointLog& log, const FitOptions& opti
   Eigen::VectorXd y(static_cast<Eigen::Index>(S) * n);
   typename DA::RegressorMat Y;
   typename Base::BaseRegressorMat Yb;
+  const Eigen::MatrixXd sign = signs(log);
   for (int s = 0; s < S; ++s) {
     const typename URDF::Robot<N>::JointVec qddot = setState(robot, log, s);
     DA::Regressor(robot, qddot, g, Y);
@@ -193,7 +213,7 @@ FitResult fit(URDF::Robot<N>& robot, const JointLog& log, const FitOptions& opti
     for (int j = 0; j < n; ++j) {
       if (options.friction) {
         W(row + j, b + j) = log.qdot(s, j);
-        W(row + j, b + n + j) = smoothedSign(log.qdot(s, j));
+        W(row + j, b + n + j) = sign(s, j);
       }
       if (options.offset) W(row + j, b + nf + j) = 1.0;
     }
@@ -240,10 +260,11 @@ Eigen::MatrixXd predict(URDF::Robot<N>& robot, const FitResult& fit, const Joint
   pi.head(10 * n) = fit.parameters;
   typename DA::RegressorMat Y;
   Eigen::MatrixXd tau(log.samples(), n);
+  const Eigen::MatrixXd sign = signs(log);
   for (int s = 0; s < log.samples(); ++s) {
     const typename URDF::Robot<N>::JointVec qddot = setState(robot, log, s);
     DA::Regressor(robot, qddot, g, Y);
-    tau.row(s) = ((Y * pi).head(n) + fit.friction.torques(log.qdot.row(s).transpose())).transpose();
+    tau.row(s) = (Y * pi).head(n).transpose() + frictionRow(fit.friction, log, sign, s);
   }
   return tau;
 }
@@ -294,6 +315,7 @@ PayloadResult payload(URDF::Robot<N>& robot, const JointLog& log, const std::str
   typename DA::ParamVec pi0;
   DA::InertialParameters(robot, pi0);
   const JointFriction friction = jointFriction(robot);
+  const Eigen::MatrixXd sign = signs(log);
   const int S = log.samples();
   Eigen::MatrixXd W(static_cast<Eigen::Index>(S) * n, 10);
   Eigen::VectorXd y(static_cast<Eigen::Index>(S) * n);
@@ -304,7 +326,7 @@ PayloadResult payload(URDF::Robot<N>& robot, const JointLog& log, const std::str
     const Eigen::Index row = static_cast<Eigen::Index>(s) * n;
     W.middleRows(row, n) = Y.block(0, 10 * (body - 1), n, 10) * M;
     y.segment(row, n) = log.tau.row(s).transpose() - (Y * pi0).head(n) -
-                        friction.torques(log.qdot.row(s).transpose());
+                        frictionRow(friction, log, sign, s).transpose();
   }
   std::vector<std::string> names;
   for (const char* name : kParameterNames) names.push_back(link + " payload." + name);

@@ -88,8 +88,20 @@ Eigen::MatrixXd centralDifference(const Eigen::MatrixXd& x, const Eigen::VectorX
   const Eigen::Index S = x.rows();
   Eigen::MatrixXd d(S, x.cols());
   if (S < 2) return Eigen::MatrixXd::Zero(S, x.cols());
-  d.row(0) = (x.row(1) - x.row(0)) / (t(1) - t(0));
-  d.row(S - 1) = (x.row(S - 1) - x.row(S - 2)) / (t(S - 1) - t(S - 2));
+  if (S == 2) {
+    d.row(0) = d.row(1) = (x.row(1) - x.row(0)) / (t(1) - t(0));
+    return d;
+  }
+  // At the ends, the derivative of the parabola through the three end samples at the end one
+  // (Lagrange's form differentiated): second order like the central differences.
+  const auto end = [&](Eigen::Index a, Eigen::Index b, Eigen::Index c) {
+    const double t0 = t(a), t1 = t(b), t2 = t(c);
+    d.row(a) = x.row(a) * ((2 * t0 - t1 - t2) / ((t0 - t1) * (t0 - t2))) +
+               x.row(b) * ((t0 - t2) / ((t1 - t0) * (t1 - t2))) +
+               x.row(c) * ((t0 - t1) / ((t2 - t0) * (t2 - t1)));
+  };
+  end(0, 1, 2);
+  end(S - 1, S - 2, S - 3);
   for (Eigen::Index i = 1; i + 1 < S; ++i) {
     // The derivative of the parabola through three samples at the middle one (uneven spacing).
     const double h0 = t(i) - t(i - 1), h1 = t(i + 1) - t(i);
@@ -107,6 +119,8 @@ JointLog JointLog::rows(int first, int count) const {
   out.qdot = qdot.middleRows(first, count);
   out.qddot = qddot.middleRows(first, count);
   out.tau = tau.middleRows(first, count);
+  out.filterCutoffHz = filterCutoffHz;
+  out.filterRateHz = filterRateHz;
   return out;
 }
 
@@ -213,7 +227,19 @@ JointLog readLog(std::istream& in, const std::string& source, const std::vector<
   for (int j = 0; j < n; ++j)
     if (qddotCol[j] < 0) log.qddot.col(j) = qddotDerived.col(j);
   log.tau = zeroPhaseLowPass(log.tau, fs, options.cutoffHz);
-  return log;
+  log.filterCutoffHz = options.cutoffHz;
+  log.filterRateHz = fs;
+  // Near the ends the filtered values lean on the reflected extension, which continues the signal
+  // only to first order: the torques there (filtered) and the positions (as logged) no longer
+  // match. Two periods of the cut-off are about nine time constants of the filter's response
+  // (e^-9 ~ 1e-4); they are dropped at each end.
+  const int trim = static_cast<int>(std::ceil(2 * fs / options.cutoffHz));
+  if (S - 2 * trim < kMinimumSamples)
+    throw IdentificationError(source + ": " + std::to_string(S) +
+                              " samples, too few to filter: the filter's " + std::to_string(trim) +
+                              " samples at each end are dropped and at least " +
+                              std::to_string(kMinimumSamples) + " must remain");
+  return log.rows(trim, S - 2 * trim);
 }
 
 JointLog readLogFile(const std::string& path, const std::vector<std::string>& joints,
