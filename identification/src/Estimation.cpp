@@ -63,25 +63,33 @@ typename URDF::Robot<N>::JointVec setState(URDF::Robot<N>& robot, const JointLog
   return qddot;
 }
 
+// A fixed-size matrix seen as a dynamic one: the products below are then compiled once, not once
+// per model size.
+template <typename Mat>
+Eigen::Map<const Eigen::MatrixXd> dynamic(const Mat& m) {
+  return Eigen::Map<const Eigen::MatrixXd>(m.data(), m.rows(), m.cols());
+}
+
 struct Solution {
-  Eigen::VectorXd x, std, sigma, rms;
+  Eigen::VectorXd x, std, r, sigma, rms;
   double condition = 0;
 };
 
-// x minimising |W x - y| (rows sample-major, n per sample) with the columns scaled to unit norm,
-// and the standard deviations from the residual variance s2.
-Solution solveScaled(const Eigen::MatrixXd& W, const Eigen::VectorXd& y,
-                     const std::vector<std::string>& names) {
-  const Eigen::Index m = W.rows(), p = W.cols();
-  const Eigen::VectorXd D = W.colwise().norm().transpose();
+// x minimising |A x - y|, with A's columns scaled to unit norm; A is overwritten by the
+// factorisation (in place: the stacked regressor of a long log is tens of MB). The standard
+// deviations come from the residual variance s2 = |r|^2 / (m - p), r the residual.
+Solution solveInPlace(Eigen::MatrixXd& A, const Eigen::VectorXd& y,
+                      const std::vector<std::string>& names) {
+  const Eigen::Index m = A.rows(), p = A.cols();
+  const Eigen::VectorXd D = A.colwise().norm().transpose();
   const double largest = D.maxCoeff();
   for (Eigen::Index i = 0; i < p; ++i)
     if (!(D(i) > kColumnThreshold * largest))
       throw IdentificationError("the log does not excite parameter '" + names[i] +
                                 "': its regressor column has norm " + std::to_string(D(i)) +
                                 " against the largest column's " + std::to_string(largest));
-  const Eigen::MatrixXd As = W * D.cwiseInverse().asDiagonal();
-  const Eigen::HouseholderQR<Eigen::MatrixXd> qr(As);
+  A.array().rowwise() *= D.cwiseInverse().transpose().array();
+  const Eigen::HouseholderQR<Eigen::Ref<Eigen::MatrixXd>> qr(A);
   const Eigen::MatrixXd R = qr.matrixQR().topRows(p).triangularView<Eigen::Upper>();
   const Eigen::JacobiSVD<Eigen::MatrixXd> svd(R, Eigen::ComputeFullV);
   const Eigen::VectorXd sv = svd.singularValues();
@@ -93,55 +101,56 @@ Solution solveScaled(const Eigen::MatrixXd& W, const Eigen::VectorXd& y,
                               "singular value is " +
                               std::to_string(sv(p - 1) / sv(0)) + " of its largest");
   }
+  // A_scaled = Q R: x_scaled = R^-1 (Q^T y)_top, r = Q (0, (Q^T y)_bottom).
+  Eigen::VectorXd qty = qr.householderQ().adjoint() * y;
   Solution out;
-  out.x = qr.solve(y).cwiseQuotient(D);
-  const Eigen::VectorXd r = y - W * out.x;
-  const double s2 = r.squaredNorm() / static_cast<double>(m - p);
+  out.x = R.triangularView<Eigen::Upper>().solve(qty.head(p)).cwiseQuotient(D);
+  const double s2 = qty.tail(m - p).squaredNorm() / static_cast<double>(m - p);
+  qty.head(p).setZero();
+  out.r = qr.householderQ() * qty;
   // Cov(x_scaled) = s2 (R^T R)^-1 = s2 R^-1 R^-T; x = x_scaled / D.
   const Eigen::MatrixXd Rinv =
       R.triangularView<Eigen::Upper>().solve(Eigen::MatrixXd::Identity(p, p));
   out.std = (std::sqrt(s2) * Rinv.rowwise().norm()).cwiseQuotient(D);
-  // W = Q R diag(D): W's singular values are those of R diag(D).
-  const Eigen::VectorXd svW =
+  // The unscaled A = Q R diag(D): its singular values are those of R diag(D).
+  const Eigen::VectorXd svA =
       Eigen::JacobiSVD<Eigen::MatrixXd>(Eigen::MatrixXd(R * D.asDiagonal())).singularValues();
-  out.condition = svW(0) / svW(p - 1);
+  out.condition = svA(0) / svA(p - 1);
   return out;
 }
 
-// Per-joint residual statistics of x on the unweighted system.
-void jointResiduals(const Eigen::MatrixXd& W, const Eigen::VectorXd& y, const Eigen::VectorXd& x,
-                    int n, Eigen::VectorXd& sigma, Eigen::VectorXd& rms) {
-  const Eigen::Index S = W.rows() / n, p = W.cols();
-  const Eigen::VectorXd r = y - W * x;
-  sigma = Eigen::VectorXd::Zero(n);
-  rms = Eigen::VectorXd::Zero(n);
-  for (Eigen::Index s = 0; s < S; ++s)
-    for (int j = 0; j < n; ++j) rms(j) += r(s * n + j) * r(s * n + j);
-  sigma = (rms * n / static_cast<double>(S * n - p)).cwiseSqrt();
-  rms = (rms / static_cast<double>(S)).cwiseSqrt();
+// Per joint (rows sample-major, n per sample): sigma_j^2 = |r_j|^2 n / (S n - p) and the RMS.
+void jointResiduals(const Eigen::VectorXd& r, int n, Eigen::Index p, Eigen::VectorXd& sigma,
+                    Eigen::VectorXd& rms) {
+  const Eigen::Index S = r.size() / n;
+  const Eigen::Map<const Eigen::MatrixXd> perJoint(r.data(), n, S);
+  const Eigen::VectorXd squares = perJoint.rowwise().squaredNorm();
+  sigma = (squares * n / static_cast<double>(S * n - p)).cwiseSqrt();
+  rms = (squares / static_cast<double>(S)).cwiseSqrt();
 }
 
-// Ordinary, then (weighted) per-joint weighted least squares; the condition number is that of the
-// unweighted W.
-Solution weightedLeastSquares(const Eigen::MatrixXd& W, const Eigen::VectorXd& y, int n,
+// Ordinary, then per-joint weighted least squares of W x = y (W is used up); the condition number
+// is that of the unweighted W, the residual statistics those of the unweighted system.
+Solution weightedLeastSquares(Eigen::MatrixXd& W, const Eigen::VectorXd& y, int n,
                               const std::vector<std::string>& names, bool weighted) {
-  Solution first = solveScaled(W, y, names);
-  jointResiduals(W, y, first.x, n, first.sigma, first.rms);
+  const Eigen::Index p = W.cols();
+  Solution first;
+  {
+    Eigen::MatrixXd A = weighted ? Eigen::MatrixXd(W) : Eigen::MatrixXd();
+    first = solveInPlace(weighted ? A : W, y, names);
+  }
+  jointResiduals(first.r, n, p, first.sigma, first.rms);
   if (!weighted) return first;
   // A floor far below any real noise keeps noiseless logs (residuals at rounding level) finite.
   const double floor = 1e-13 * std::sqrt(y.squaredNorm() / static_cast<double>(y.size())) + 1e-300;
   const Eigen::VectorXd w = first.sigma.cwiseMax(floor).cwiseInverse();
-  Eigen::MatrixXd Ww = W;
-  Eigen::VectorXd yw = y;
-  for (Eigen::Index row = 0; row < W.rows(); ++row) {
-    Ww.row(row) *= w(row % n);
-    yw(row) *= w(row % n);
-  }
-  Solution second = solveScaled(Ww, yw, names);
+  const Eigen::VectorXd rowWeight = w.replicate(y.size() / n, 1);
+  W.array().colwise() *= rowWeight.array();
+  Solution second = solveInPlace(W, y.cwiseProduct(rowWeight), names);
   second.condition = first.condition;
   second.sigma = first.sigma;
   Eigen::VectorXd unused;
-  jointResiduals(W, y, second.x, n, unused, second.rms);
+  jointResiduals(second.r.cwiseQuotient(rowWeight), n, p, unused, second.rms);
   return second;
 }
 
@@ -202,14 +211,13 @@ FitResult fit(URDF::Robot<N>& robot, const JointLog& log, const FitOptions& opti
   Eigen::MatrixXd W = Eigen::MatrixXd::Zero(static_cast<Eigen::Index>(S) * n, p);
   Eigen::VectorXd y(static_cast<Eigen::Index>(S) * n);
   typename DA::RegressorMat Y;
-  typename Base::BaseRegressorMat Yb;
   const Eigen::MatrixXd sign = signs(log);
   for (int s = 0; s < S; ++s) {
     const typename URDF::Robot<N>::JointVec qddot = setState(robot, log, s);
     DA::Regressor(robot, qddot, g, Y);
-    base.baseRegressor(Y, Yb);
     const Eigen::Index row = static_cast<Eigen::Index>(s) * n;
-    W.block(row, 0, n, b) = Yb.topRows(n);
+    // The base regressor: Y's kept columns (BaseParametersXD::baseRegressor).
+    for (int i = 0; i < b; ++i) W.block(row, i, n, 1) = dynamic(Y).block(0, base.keptColumns()[i], n, 1);
     for (int j = 0; j < n; ++j) {
       if (options.friction) {
         W(row + j, b + j) = log.qdot(s, j);
@@ -264,7 +272,8 @@ Eigen::MatrixXd predict(URDF::Robot<N>& robot, const FitResult& fit, const Joint
   for (int s = 0; s < log.samples(); ++s) {
     const typename URDF::Robot<N>::JointVec qddot = setState(robot, log, s);
     DA::Regressor(robot, qddot, g, Y);
-    tau.row(s) = (Y * pi).head(n).transpose() + frictionRow(fit.friction, log, sign, s);
+    tau.row(s) = (dynamic(Y).topRows(n) * dynamic(pi)).transpose() +
+                 frictionRow(fit.friction, log, sign, s);
   }
   return tau;
 }
@@ -324,8 +333,8 @@ PayloadResult payload(URDF::Robot<N>& robot, const JointLog& log, const std::str
     const typename URDF::Robot<N>::JointVec qddot = setState(robot, log, s);
     DA::Regressor(robot, qddot, g, Y);
     const Eigen::Index row = static_cast<Eigen::Index>(s) * n;
-    W.middleRows(row, n) = Y.block(0, 10 * (body - 1), n, 10) * M;
-    y.segment(row, n) = log.tau.row(s).transpose() - (Y * pi0).head(n) -
+    W.middleRows(row, n) = dynamic(Y).block(0, 10 * (body - 1), n, 10) * M;
+    y.segment(row, n) = log.tau.row(s).transpose() - dynamic(Y).topRows(n) * dynamic(pi0) -
                         frictionRow(friction, log, sign, s).transpose();
   }
   std::vector<std::string> names;
