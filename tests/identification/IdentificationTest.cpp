@@ -16,6 +16,7 @@
 //   - zorvik-identify as a user runs it: its held-out RMS, --help, and bad arguments.
 #include <gtest/gtest.h>
 
+#include <Eigen/Eigenvalues>
 #include <Vexo/BaseParametersXD>
 #include <ZorvikIdentification/Estimation>
 #include <ZorvikURDF/RobotLoader>
@@ -36,6 +37,14 @@ using namespace ZorvikFoundation;
 namespace Id = ZorvikFoundation::Identification;
 
 const Eigen::Vector3d kGravity(0, 0, -9.81);
+
+// A measured figure for the test report.
+std::string figure(double x) {
+  std::ostringstream out;
+  out.precision(3);
+  out << x;
+  return out.str();
+}
 
 double relative(const Eigen::MatrixXd& a, const Eigen::MatrixXd& b) {
   return (a - b).norm() / b.norm();
@@ -223,6 +232,35 @@ TYPED_TEST(NoiselessFit, RecoversBaseParametersFrictionAndTorques) {
   EXPECT_LE(relative(fit.friction.viscous, plant.fv), 1e-8);
   EXPECT_LE(relative(fit.friction.coulomb, plant.fc), 1e-8);
   EXPECT_LT(fit.residualRms.maxCoeff(), 1e-8);
+  ::testing::Test::RecordProperty("base_relative_error", figure(relative(fit.base, beta)));
+  ::testing::Test::RecordProperty("condition_number", figure(fit.conditionNumber));
+
+  // The condition number of the stacked regressor, stacked here from the model's regressor and the
+  // friction columns: the square root of the ratio of the extreme eigenvalues of W^T W.
+  {
+    const int b = static_cast<int>(beta.size());
+    Eigen::MatrixXd WtW = Eigen::MatrixXd::Zero(b + 2 * N, b + 2 * N);
+    URDF::Robot<N> model(d);
+    typename DA::RegressorMat Y;
+    const VexoSDK::BaseParametersXD<N> modelBase(model);
+    for (int s = 0; s < log.samples(); ++s) {
+      model.q() = log.q.row(s).transpose();
+      model.qdot() = log.qdot.row(s).transpose();
+      model.update(false);
+      DA::Regressor(model, log.qddot.row(s).transpose(),
+                    LieGroup::Vector3D(kGravity.x(), kGravity.y(), kGravity.z()), Y);
+      Eigen::MatrixXd Ws = Eigen::MatrixXd::Zero(N, b + 2 * N);
+      for (int i = 0; i < b; ++i) Ws.col(i) = Y.col(modelBase.keptColumns()[i]);
+      for (int j = 0; j < N; ++j) {
+        Ws(j, b + j) = log.qdot(s, j);
+        Ws(j, b + N + j) = frictionTorque(0, 1, log.qdot(s, j));
+      }
+      WtW += Ws.transpose() * Ws;
+    }
+    const Eigen::VectorXd lambda = Eigen::SelfAdjointEigenSolver<Eigen::MatrixXd>(WtW).eigenvalues();
+    EXPECT_NEAR(fit.conditionNumber, std::sqrt(lambda(lambda.size() - 1) / lambda(0)),
+                1e-6 * fit.conditionNumber);
+  }
   EXPECT_GT(fit.conditionNumber, 1.0);
   EXPECT_EQ(fit.baseNames.size(), beta.size());
 
@@ -249,22 +287,31 @@ TYPED_TEST(NoiselessFit, RecoversBaseParametersFrictionAndTorques) {
   EXPECT_LE(relative(Id::predictTorques(d, fit, log), log.tau), 1e-9);
 }
 
-// Two of the Panda's joints locked: a 5-coordinate robot, fitted in the 6-coordinate model padded.
-TEST(NoiselessFitPadded, RecoversAFiveJointRobotInTheSixJointModel) {
+// Two of the Panda's joints locked: a 5-coordinate robot, fitted in the 6-coordinate model padded,
+// with a torque offset per joint.
+TEST(NoiselessFitPadded, RecoversAFiveJointRobotInTheSixJointModelWithOffsets) {
   std::mt19937 rng(7);
-  URDF::LoadOptions options;
-  options.lockedJoints = {{"panda_joint3", 0.3}, {"panda_joint7", -0.2}};
-  const auto d = URDF::RobotDescription::fromFile(robotPath(PandaArm::file()), options);
+  URDF::LoadOptions locked;
+  locked.lockedJoints = {{"panda_joint3", 0.3}, {"panda_joint7", -0.2}};
+  const auto d = URDF::RobotDescription::fromFile(robotPath(PandaArm::file()), locked);
   ASSERT_EQ(d.dof(), 5);
   Plant<6> plant(d, rng, true);
   const Trajectory traj(5, rng, 0.6);
-  const Id::JointLog log = makeLog(plant, traj, 2000, 200.0, Eigen::VectorXd(), rng);
-  const Id::FitResult fit = Id::fitBaseParameters(d, log);
+  Id::JointLog log = makeLog(plant, traj, 2000, 200.0, Eigen::VectorXd(), rng);
+  // A constant torque offset per joint, fitted as such.
+  const Eigen::VectorXd offset = (Eigen::VectorXd(5) << 0.3, -0.2, 0.5, 0.1, -0.4).finished();
+  log.tau.rowwise() += offset.transpose();
+  Id::FitOptions options;
+  options.offset = true;
+  const Id::FitResult fit = Id::fitBaseParameters(d, log, options);
   const Eigen::VectorXd beta = trueBase(plant);
   ASSERT_EQ(fit.base.size(), beta.size());
   EXPECT_LE(relative(fit.base, beta), 1e-8);
+  EXPECT_LE(relative(fit.friction.viscous, plant.fv), 1e-8);
   EXPECT_LE(relative(fit.friction.coulomb, plant.fc), 1e-8);
+  EXPECT_LE(relative(fit.friction.offset, offset), 1e-8);
   EXPECT_EQ(fit.parameters.size(), 50);
+  EXPECT_LE(relative(Id::predictTorques(d, fit, log, options), log.tau), 1e-9);
 }
 
 // The Panda's URDF with friction on every joint, as the identification writes it.
@@ -299,6 +346,9 @@ TEST(Payload, RecoveredOnAMergedLinkWithAndWithoutNoise) {
   const Id::PayloadResult fit = Id::fitPayload(d, noisy, link);
   EXPECT_NEAR(fit.mass, m, 0.01 * m);
   EXPECT_LE((fit.com - c).norm(), 2e-3);
+  ::testing::Test::RecordProperty("noisy_mass_error", figure(fit.mass - m));
+  ::testing::Test::RecordProperty("noisy_com_error_mm", figure(1e3 * (fit.com - c).norm()));
+  ::testing::Test::RecordProperty("exact_mass_relative_error", figure(std::abs(exact.mass - m) / m));
   EXPECT_NEAR(fit.mass, m, 4 * fit.parametersStd(0));
   for (int j = 0; j < 7; ++j) EXPECT_NEAR(fit.residualRms(j), 0.05, 0.005) << "joint " << j;
 }
@@ -354,8 +404,8 @@ TEST(WeightedLeastSquares, NoiseLevelsAndStandardDeviationsMatchTheScatter) {
   EXPECT_LT(zRms, 1.25);
   EXPECT_GT(ratios[ratios.size() / 2], 0.8);
   EXPECT_LT(ratios[ratios.size() / 2], 1.25);
-  ::testing::Test::RecordProperty("z_rms", std::to_string(zRms));
-  ::testing::Test::RecordProperty("median_ratio", std::to_string(ratios[ratios.size() / 2]));
+  ::testing::Test::RecordProperty("z_rms", figure(zRms));
+  ::testing::Test::RecordProperty("median_ratio", figure(ratios[ratios.size() / 2]));
 }
 
 // Damping and friction written into the URDF come back as the same doubles, from the description,
