@@ -162,6 +162,13 @@ JointLog readLog(std::istream& in, const std::string& source, const std::vector<
         throw IdentificationError(source + ": with no filter the log needs the column '" +
                                   (qdotCol[j] < 0 ? "qdot_" : "qddot_") + joints[j] + "'");
 
+  // Only the columns read are parsed: the others may hold anything.
+  std::vector<bool> used(header.size(), false);
+  used[tColumn] = true;
+  for (int j = 0; j < n; ++j)
+    for (int c : {qCol[j], tauCol[j], qdotCol[j], qddotCol[j]})
+      if (c >= 0) used[c] = true;
+
   std::vector<std::vector<double>> rows;
   std::vector<int> lineOf;
   while (std::getline(in, line)) {
@@ -174,6 +181,7 @@ JointLog readLog(std::istream& in, const std::string& source, const std::vector<
                                 std::to_string(header.size()));
     std::vector<double> row(f.size());
     for (size_t c = 0; c < f.size(); ++c) {
+      if (!used[c]) continue;
       char* end = nullptr;
       row[c] = std::strtod(f[c].c_str(), &end);
       if (f[c].empty() || *end != '\0' || std::isnan(row[c]))

@@ -542,6 +542,13 @@ TEST(BadInput, EveryClassNamesItsCulprit) {
   const std::string header = "t,q_a,tau_a,q_b,tau_b,qdot_a,qddot_a,qdot_b,qddot_b\n";
   const std::string row1 = "0,0,0,0,0,0,0,0,0\n", row2 = "0.1,0,0,0,0,0,0,0,0\n",
                     row3 = "0.2,0,0,0,0,0,0,0,0\n";
+  // Columns the reader does not use may hold anything; the ones it uses must be numbers.
+  const Id::JointLog extra =
+      readText("note,t,q_a,tau_a,q_b,tau_b,qdot_a,qddot_a,qdot_b,qddot_b\n" + std::string("start,") +
+                   row1 + "x," + row2 + "nan," + row3,
+               ab);
+  EXPECT_EQ(extra.samples(), 3);
+  EXPECT_EQ(extra.t(2), 0.2);
   expectError([&] { readText("t,q_a,tau_a,q_b\n" + row1, ab); }, {"bad.csv", "'tau_b'"});
   expectError([&] { readText("q_a,tau_a,q_b,tau_b\n", ab); }, {"'t'"});
   expectError([&] { readText(header + row1 + row2 + "0.1,0,0,0,0,0,0,0,0\n", ab); },
