@@ -40,6 +40,9 @@ void withPaddedRobot(const URDF::RobotDescription& description, F&& f) {
 
 void checkLog(const URDF::RobotDescription& description, const JointLog& log) {
   const int n = description.dof();
+  if (n == 0)
+    throw IdentificationError(description.source() + ": robot '" + description.robotName() +
+                              "' has no moving joint to identify");
   bool same = static_cast<int>(log.joints.size()) == n && log.q.cols() == n &&
               log.tau.cols() == n && log.qdot.cols() == n && log.qddot.cols() == n;
   for (int j = 0; same && j < n; ++j) same = log.joints[j] == description.joints()[j].name;

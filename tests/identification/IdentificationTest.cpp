@@ -590,6 +590,9 @@ TEST(BadInput, EveryClassNamesItsCulprit) {
   noFriction.friction = false;
   expectError([&] { Id::fitBaseParameters(d, resting, noFriction); },
               {"does not excite parameter 'panda_link"});
+  const auto rigid = URDF::RobotDescription::fromString(urdfDocument(linkXml("only")), "rigid.urdf");
+  expectError([&] { Id::fitBaseParameters(rigid, readText("t\n0\n1\n2\n", {})); },
+              {"rigid.urdf", "no moving joint"});
   Id::JointLog renamed = log;
   renamed.joints[2] = "elbow";
   expectError([&] { Id::fitBaseParameters(d, renamed); }, {"joints"});
