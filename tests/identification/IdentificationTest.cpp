@@ -354,8 +354,9 @@ TEST(Payload, RecoveredOnAMergedLinkWithAndWithoutNoise) {
 }
 
 // Noise of a different level on each joint: the weights find the levels, the residuals and a
-// held-out fifth of the log are at the noise level, and the standard deviations the fit reports
-// match the scatter of its estimates over 20 draws of the noise.
+// held-out fifth of the log are at the noise level, the standard deviations the fit reports match
+// the scatter of its estimates over 20 draws of the noise, and the weighted estimates are closer
+// to the truth than the ordinary ones.
 TEST(WeightedLeastSquares, NoiseLevelsAndStandardDeviationsMatchTheScatter) {
   std::mt19937 rng(31);
   const auto d = URDF::RobotDescription::fromFile(robotPath(PandaArm::file()));
@@ -368,6 +369,7 @@ TEST(WeightedLeastSquares, NoiseLevelsAndStandardDeviationsMatchTheScatter) {
   Eigen::VectorXd truth(b + 14);
   truth << beta, plant.fv, plant.fc;
   Eigen::MatrixXd estimates(draws, b + 14), reported(draws, b + 14);
+  double olsError = 0, wlsError = 0;
   for (int k = 0; k < draws; ++k) {
     const Id::JointLog log = makeLog(plant, traj, S, 1000.0, sigma, rng);
     const Id::JointLog fitPart = log.rows(0, S * 4 / 5), heldOut = log.rows(S * 4 / 5, S / 5);
@@ -376,6 +378,19 @@ TEST(WeightedLeastSquares, NoiseLevelsAndStandardDeviationsMatchTheScatter) {
         fit.friction.coulomb.transpose();
     reported.row(k) << fit.baseStd.transpose(), fit.frictionStd.viscous.transpose(),
         fit.frictionStd.coulomb.transpose();
+    if (k < 10) {
+      // The weights pay: the ordinary fit of the same log is further from the truth, in the
+      // parameters scaled by their standard deviations, summed over 10 draws.
+      Id::FitOptions ordinary;
+      ordinary.weighted = false;
+      const Id::FitResult ols = Id::fitBaseParameters(d, fitPart, ordinary);
+      Eigen::VectorXd x(b + 14);
+      x << ols.base, ols.friction.viscous, ols.friction.coulomb;
+      olsError += (x - truth).cwiseQuotient(reported.row(k).transpose()).squaredNorm();
+      wlsError += (estimates.row(k).transpose() - truth)
+                      .cwiseQuotient(reported.row(k).transpose())
+                      .squaredNorm();
+    }
     if (k < 3) {
       const Eigen::MatrixXd r = Id::predictTorques(d, fit, heldOut) - heldOut.tau;
       for (int j = 0; j < 7; ++j) {
@@ -399,6 +414,8 @@ TEST(WeightedLeastSquares, NoiseLevelsAndStandardDeviationsMatchTheScatter) {
     ratios.push_back(ratio);
   }
   const double zRms = std::sqrt(zz / (draws * (b + 14)));
+  EXPECT_LT(wlsError, 0.8 * olsError);
+  ::testing::Test::RecordProperty("ols_over_wls_error", figure(olsError / wlsError));
   std::nth_element(ratios.begin(), ratios.begin() + ratios.size() / 2, ratios.end());
   EXPECT_GT(zRms, 0.8);
   EXPECT_LT(zRms, 1.25);
