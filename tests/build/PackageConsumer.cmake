@@ -98,5 +98,9 @@ if(EXISTS "${prefix}/${BINDIR}/zorvik_demo")
     --duration 0.05 --no-plot --out "${WORK_DIR}/demo-out")
   message(STATUS "installed zorvik_demo:\n${run_output}")
 endif()
+# The installed zorvik-identify, the same way.
+if(EXISTS "${prefix}/${BINDIR}/zorvik-identify")
+  run("${CMAKE_COMMAND}" -E env --unset=LD_LIBRARY_PATH "${prefix}/${BINDIR}/zorvik-identify" --help)
+endif()
 
 file(REMOVE_RECURSE "${WORK_DIR}")
