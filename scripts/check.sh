@@ -2,7 +2,8 @@
 # The checking job, next to the test suite (scripts/test.sh): installs what is missing, then
 #   1. builds and runs the whole test suite under AddressSanitizer + UndefinedBehaviorSanitizer
 #      (build-asan; any report fails its test): every test once, as a client of the debug library
-#      (its assertions on), everything unoptimised so that the instrumented build stays affordable;
+#      (its assertions on), everything unoptimised so that the instrumented build stays affordable,
+#      each test executable in one process (an instrumented process takes half a second to start);
 #   2. builds the concurrency test under ThreadSanitizer and runs it against the debug library
 #      (build-tsan; a sanitizer build compiles both libraries unoptimised, so the release one
 #      differs only by leaving the assertions out: the debug one runs every line it runs);
@@ -23,7 +24,7 @@ scripts/install-deps.sh check
 t=$SECONDS
 asan=${ZORVIK_ASAN_BUILD_DIR:-build-asan}
 cmake -G Ninja -S . -B "$asan" -DZORVIK_SANITIZE=address,undefined -DZORVIK_TEST_VARIANTS=debug \
-  -DZORVIK_BUILD_EXAMPLES=OFF >/dev/null
+  -DZORVIK_TEST_PROCESS_PER_CASE=OFF -DZORVIK_BUILD_EXAMPLES=OFF >/dev/null
 cmake --build "$asan" -j "$jobs"
 # (allocator_may_return_null: the aligned-allocation tests ask for impossible sizes on purpose and
 # expect std::bad_alloc or a null pointer, not the sanitizer's abort.)

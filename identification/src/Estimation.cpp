@@ -3,7 +3,7 @@
 
 #include <Eigen/Dense>
 #include <Vexo/BaseParametersXD>
-#include <ZorvikURDF/Robot>
+#include <ZorvikURDF/RobotLoader>
 #include <cmath>
 #include <type_traits>
 
@@ -17,25 +17,15 @@ using LieGroup::HTransform;
 const char* const kParameterNames[10] = {"m",   "mcx", "mcy", "mcz", "Ixx",
                                          "Iyy", "Izz", "Ixy", "Iyz", "Izx"};
 
-// f with the description's model in the smallest prebuilt size that holds it, padded.
+// The robot in the smallest prebuilt model that holds it, padded (URDF::withPaddedRobot), with
+// the identification's own error beyond the largest.
 template <typename F>
-void withPaddedRobot(const URDF::RobotDescription& description, F&& f) {
+void withModel(const URDF::RobotDescription& description, F&& f) {
   const int n = description.modelSize();
   if (n > 16)
     throw IdentificationError(description.source() + ": " + std::to_string(n) +
                               " coordinates; identification handles robots of at most 16");
-  const auto run = [&](auto size) {
-    URDF::Robot<decltype(size)::value> robot(description, URDF::ModelFit::AtMost);
-    f(robot);
-  };
-  if (n <= 6)
-    run(std::integral_constant<int, 6>());
-  else if (n <= 7)
-    run(std::integral_constant<int, 7>());
-  else if (n <= 14)
-    run(std::integral_constant<int, 14>());
-  else
-    run(std::integral_constant<int, 16>());
+  URDF::withPaddedRobot(description, std::forward<F>(f));
 }
 
 void checkLog(const URDF::RobotDescription& description, const JointLog& log) {
@@ -368,7 +358,7 @@ FitResult fitBaseParameters(const URDF::RobotDescription& description, const Joi
                             const FitOptions& options) {
   checkLog(description, log);
   FitResult result;
-  withPaddedRobot(description, [&](auto& robot) { result = fit(robot, log, options); });
+  withModel(description, [&](auto& robot) { result = fit(robot, log, options); });
   return result;
 }
 
@@ -376,7 +366,7 @@ Eigen::MatrixXd predictTorques(const URDF::RobotDescription& description, const 
                                const JointLog& log, const FitOptions& options) {
   checkLog(description, log);
   Eigen::MatrixXd tau;
-  withPaddedRobot(description, [&](auto& robot) { tau = predict(robot, fit, log, options); });
+  withModel(description, [&](auto& robot) { tau = predict(robot, fit, log, options); });
   return tau;
 }
 
@@ -384,7 +374,7 @@ PayloadResult fitPayload(const URDF::RobotDescription& description, const JointL
                          const std::string& link, const FitOptions& options) {
   checkLog(description, log);
   PayloadResult result;
-  withPaddedRobot(description,
+  withModel(description,
                   [&](auto& robot) { result = payload(robot, log, link, options); });
   return result;
 }

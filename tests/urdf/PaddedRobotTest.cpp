@@ -302,7 +302,18 @@ TEST(PaddedRobot, InverseKinematicsTakesTheSameStepsAndRestarts) {
   }
 }
 
-TEST(PaddedRobot, ARobotLargerThanTheModelIsALoadError) {
+// withPaddedRobot takes the smallest prebuilt size that holds the robot; a robot larger than the
+// model is a LoadError, padded or not, and so is a size mismatch without padding.
+TEST(PaddedRobot, TheSmallestPrebuiltSizeHoldsTheRobotAndALargerRobotIsALoadError) {
+  const auto sizeFor = [](const std::string& file) {
+    return URDF::withPaddedRobot(Pair<7, 7>::description(file, false), [](auto& robot) {
+      return std::make_pair(static_cast<int>(robot.q().size()), robot.coordinates());
+    });
+  };
+  EXPECT_EQ(sizeFor(Ur5::file()), std::make_pair(6, 6));
+  EXPECT_EQ(sizeFor(PandaArm::file()), std::make_pair(7, 7));
+  EXPECT_EQ(sizeFor("panda_on_gantry.urdf"), std::make_pair(14, 9));
+  EXPECT_EQ(sizeFor(AllegroHand::file()), std::make_pair(16, 16));
   const URDF::RobotDescription panda = Pair<7, 7>::description(PandaArm::file(), false);
   EXPECT_THROW(URDF::Robot<6>(panda, URDF::ModelFit::AtMost), URDF::LoadError);
   EXPECT_THROW(URDF::Robot<14>{panda}, URDF::LoadError);

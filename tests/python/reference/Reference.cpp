@@ -84,7 +84,7 @@ std::vector<Line> readLines(const char* path) {
 const char* const kConventions[] = {"body", "world_aligned", "spatial"};
 
 // The robot is held as the module holds it: by the smallest of the libraries' sizes that fits,
-// padded when larger (its own block of every result is printed).
+// padded when larger (URDF::withPaddedRobot; its own block of every result is printed).
 template <int N>
 void robotResults(URDF::Robot<N>& robot, const std::vector<Line>& lines, bool floating,
                   const std::string& ikLink) {
@@ -208,25 +208,6 @@ void robotResults(URDF::Robot<N>& robot, const std::vector<Line>& lines, bool fl
   }
 }
 
-// f with the robot in the smallest of the libraries' sizes (6, 7, 14, 16) that holds it, padded as
-// the Python module pads it.
-template <typename F>
-void withPaddedRobot(const URDF::RobotDescription& description, F&& f) {
-  const int n = description.modelSize();
-  const auto run = [&](auto size) {
-    URDF::Robot<decltype(size)::value> robot(description, URDF::ModelFit::AtMost);
-    f(robot);
-  };
-  if (n <= 6)
-    run(std::integral_constant<int, 6>());
-  else if (n <= 7)
-    run(std::integral_constant<int, 7>());
-  else if (n <= 14)
-    run(std::integral_constant<int, 14>());
-  else
-    run(std::integral_constant<int, 16>());  // a LoadError beyond 16
-}
-
 void lieResults(const std::vector<Line>& lines) {
   for (Line l : lines) {
     const Vector3D w = l.next<Eigen::Vector3d>(), u = l.next<Eigen::Vector3d>();
@@ -345,7 +326,7 @@ int main(int argc, char** argv) {
   }
   const URDF::RobotDescription description = URDF::RobotDescription::fromFile(argv[2], options);
   const std::vector<Line> lines = readLines(argv[3]);
-  withPaddedRobot(description,
-                  [&](auto& robot) { robotResults(robot, lines, floating, ikLink); });
+  URDF::withPaddedRobot(description,
+                        [&](auto& robot) { robotResults(robot, lines, floating, ikLink); });
   return 0;
 }
