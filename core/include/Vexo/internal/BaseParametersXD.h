@@ -24,12 +24,12 @@ BaseParametersXD<N>::BaseParametersXD(Model& model, const Vector3D& gacc) {
 template <int N>
 void BaseParametersXD<N>::_compute(Model& model, const Vector3D& gacc) {
   typedef typename Model::JointVec JointVec;
-  // Uniform in [-a, a], from the generator's 32-bit outputs alone (the standard distributions may
-  // differ between standard libraries; mt19937's sequence does not).
   // Coordinates beyond the joints' own (a padded model's) stay at zero and add no rows: the
   // states, and so the kept columns, are those of a model of the joints' own size.
   int owned = 0;
   for (int k = 1; k <= N; ++k) owned += model.joint(k).dof();
+  // Uniform in [-a, a], from the generator's 32-bit outputs alone (the standard distributions may
+  // differ between standard libraries; mt19937's sequence does not).
   std::mt19937 rng(kSeed);
   const auto random = [&rng, owned](double a) {
     JointVec x = JointVec::Zero();
